@@ -1,0 +1,201 @@
+/* wad3: the program entry and the extraction run.
+ *
+ * A WAD3 package; integers little-endian, positions in bytes from the start of the file.
+ *
+ * Header, 12 bytes at offset 0:
+ *    0  u32   identification   "WAD3", read as 0x33444157
+ *    4  u32   numlumps         number of directory entries
+ *    8  u32   infotableofs     position of the directory
+ * Directory: numlumps entries of 32 bytes, entry k at infotableofs + 32 k:
+ *    0  u32   filepos          position of the lump
+ *    4  u32   disksize         not used
+ *    8  u32   size             not used
+ *   12  u8    type             'C' (0x43) for a texture; other lumps are skipped
+ *   13  u8    compression, pad1, pad2: not used
+ *   16  16    name             not used: the texture header names the output
+ * Texture header, 40 bytes at filepos:
+ *    0  16    name             up to the first zero byte, 16 bytes at most
+ *   16  u32   width
+ *   20  u32   height
+ *   24  u32   offsets[4]       mip levels, relative to filepos; only [0], full size, is used
+ * Full-size pixels: P = width * height palette indices at filepos + offsets[0],
+ * rows top to bottom.
+ * Palette: behind the header and four mip levels of P, P/4, P/16 and P/64 bytes, at
+ * filepos + 40 + P + P/4 + P/16 + P/64: a u16 count n, then n entries of red, green, blue.
+ *
+ * Sizes from the file are checked in 64-bit arithmetic, so no sum or product wraps
+ * past a check. A read past the end of the file gives the end-of-file value: -1 in
+ * get4 and get2, the byte 0xFF in a name, palette or pixel buffer.
+ */
+#include "wad3.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "pcx.h"
+#include "tools.h"
+
+namespace {
+
+constexpr uint32_t kMagic = 0x33444157; /* "WAD3" little-endian */
+constexpr char kTextureType = 'C';      /* 0x43 */
+constexpr uint64_t kHeadSize = 12;
+constexpr uint64_t kLumpSize = 32;
+constexpr uint64_t kMipHeadSize = 40;
+constexpr uint64_t kEntryBytes = 3; /* red, green, blue */
+constexpr char kPathSeparator = '/';
+constexpr char kSuffix[] = ".pcx";
+
+struct FileCloser {
+  void operator()(FILE* fp) const { fclose(fp); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+using Buffer = std::unique_ptr<uint8_t[]>;
+
+// a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
+uint64_t AddClamped(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// count bytes from the heap, or null where there is not that much memory.
+Buffer Allocate(uint64_t count) {
+  if (count > SIZE_MAX) return nullptr;
+  return Buffer(new (std::nothrow) uint8_t[static_cast<size_t>(count)]);
+}
+
+// A position at or past the end of the package reads as end of file, however large.
+void SeekTo(FILE* fp, uint64_t position, uint64_t size) {
+  fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET);
+}
+
+void ReadBytes(FILE* fp, void* out, uint64_t count) {
+  auto* bytes = static_cast<uint8_t*>(out);
+  for (uint64_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(getc_unlocked(fp));
+}
+
+WAD3HEAD ReadHead(FILE* fp) {
+  WAD3HEAD head;
+  head.identification = get4(fp);
+  head.numlumps = get4(fp);
+  head.infotableofs = get4(fp);
+  return head;
+}
+
+WAD3LUMP ReadLump(FILE* fp) {
+  WAD3LUMP lump;
+  lump.filepos = get4(fp);
+  lump.disksize = get4(fp);
+  lump.size = get4(fp);
+  ReadBytes(fp, &lump.type, 1);
+  ReadBytes(fp, &lump.compression, 1);
+  ReadBytes(fp, &lump.pad1, 1);
+  ReadBytes(fp, &lump.pad2, 1);
+  ReadBytes(fp, lump.name, kWad3NameSize);
+  return lump;
+}
+
+WAD3MIP ReadMip(FILE* fp) {
+  WAD3MIP mip;
+  ReadBytes(fp, mip.name, kWad3NameSize);
+  mip.width = get4(fp);
+  mip.height = get4(fp);
+  for (uint32_t& offset : mip.offsets) offset = get4(fp);
+  return mip;
+}
+
+// Prints why the run ends; returns its exit status.
+int Fail(const char* message) {
+  fputs(message, stdout);
+  return 1;
+}
+
+// Reads the texture whose header is at mippos and writes it as a PCX file.
+// Returns 0 to go on with the walk, 1 after printing why the run ends.
+int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputFolder) {
+  if (mippos >= size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
+  SeekTo(fp, mippos, size);
+  const WAD3MIP mip = ReadMip(fp);
+
+  // The name ends at its first zero byte or with its field, and never leaves the output folder.
+  const size_t nameLength = strnlen(mip.name, kWad3NameSize);
+  if (memchr(mip.name, kPathSeparator, nameLength) != nullptr) {
+    return Fail("Invalid mip entry; name is malformed.\n");
+  }
+
+  const size_t pathSize = strlen(OutputFolder) + nameLength + sizeof kSuffix;
+  const Buffer FileName = Allocate(pathSize);
+  if (!FileName) return Fail("Out of memory (FileName).\n");
+  auto* path = reinterpret_cast<char*>(FileName.get());
+  snprintf(path, pathSize, "%s%.*s%s", OutputFolder, static_cast<int>(nameLength), mip.name,
+           kSuffix);
+
+  const uint64_t pixels = uint64_t{mip.width} * mip.height;
+  const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
+  SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size);
+  const uint16_t paletteSize = get2(fp);
+  const Buffer Palette = Allocate(paletteSize * kEntryBytes);
+  if (!Palette) return Fail("Out of memory (Palette).\n");
+  ReadBytes(fp, Palette.get(), paletteSize * kEntryBytes);
+
+  const uint64_t pixelPosition = mippos + mip.offsets[0];
+  if (AddClamped(pixelPosition, pixels) > size) {
+    return Fail("Invalid mip entry; offsets[0] is malformed.\n");
+  }
+  SeekTo(fp, pixelPosition, size);
+  const Buffer ImageData = Allocate(pixels);
+  if (!ImageData) return Fail("Out of memory (ImageData).\n");
+  ReadBytes(fp, ImageData.get(), pixels);
+
+  const PCXENCODE pcxEncode = {path,       ImageData.get(), mip.width,
+                               mip.height, Palette.get(),   paletteSize};
+  if (EncodePCX(&pcxEncode) == 0) return Fail("Something went wrong...\n");
+  return 0;
+}
+
+}  // namespace
+
+int EnumerateImages(const char* FileName, const char* OutputFolder) {
+  const File package(fopen(FileName, "rb"));
+  if (!package) {
+    printf("File not found : %s\n", FileName);
+    return 1;
+  }
+  FILE* fp = package.get();
+  struct stat status;
+  if (fstat(fileno(fp), &status) != 0) {
+    printf("Could not stat file : %s\n", FileName);
+    return 1;
+  }
+  printf("Filesize : %jd\n", static_cast<intmax_t>(status.st_size));
+  const auto size = static_cast<uint64_t>(status.st_size);
+  if (size < kHeadSize) return Fail("WAD3 file is malformed.\n");
+
+  const WAD3HEAD head = ReadHead(fp);
+  if (head.identification != kMagic) return Fail("Invalid WAD3 header id.\n");
+  if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > size) {
+    return Fail("WAD3 file is malformed.\n");
+  }
+
+  for (uint64_t fpos = head.infotableofs, k = 0; k < head.numlumps; ++k, fpos += kLumpSize) {
+    SeekTo(fp, fpos, size);
+    const WAD3LUMP lump = ReadLump(fp);
+    if (lump.type != kTextureType) continue;
+    if (ExtractTexture(fp, size, lump.filepos, OutputFolder) != 0) return 1;
+  }
+  printf("\n");
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fputs("USAGE:  WAD3 filename.wad\n", stdout);
+    return 1;
+  }
+  return EnumerateImages(argv[1], "./");
+}
