@@ -1,0 +1,117 @@
+#include "pcx.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr size_t kHeader = 128;
+constexpr size_t kPaletteBlock = 769;
+
+struct Encoded {
+  int result;
+  std::string line;  // what EncodePCX printed
+  Bytes file;        // empty when no file was left
+};
+
+Encoded Encode(uint32_t width, uint32_t height, const Bytes& pixels, const Bytes& palette = {}) {
+  const std::string path = testing::TempDir() + "pcx_test.pcx";
+  std::filesystem::remove(path);
+  const PCXENCODE image = {path.c_str(), pixels.data(),  width,
+                           height,       palette.data(), static_cast<uint32_t>(palette.size() / 3)};
+  testing::internal::CaptureStdout();
+  const int result = EncodePCX(&image);
+  std::string line = testing::internal::GetCapturedStdout();
+  if (const size_t at = line.find(path); at != std::string::npos)
+    line.replace(at, path.size(), "FILE");
+  std::ifstream in(path, std::ios::binary);
+  return {result, line, Bytes(std::istreambuf_iterator<char>(in), {})};
+}
+
+// The encoded rows: what lies between the header and the palette block.
+Bytes Rows(const Encoded& e) {
+  if (e.file.size() < kHeader + kPaletteBlock) return {0xEE};
+  return Bytes(e.file.begin() + kHeader, e.file.end() - kPaletteBlock);
+}
+
+unsigned Field16(const Bytes& file, size_t at) {
+  return file[at] | file[at + 1] << 8;
+}
+
+TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {
+  const struct {
+    uint32_t width, height;
+    Bytes pixels, rows;
+  } cases[] = {
+      {4, 1, {5, 5, 5, 7}, {0xC3, 5, 7}},
+      {63, 1, Bytes(63, 0x10), {0xFF, 0x10}},
+      {64, 1, Bytes(64, 0x10), {0xFF, 0x10, 0x10}},
+      {126, 1, Bytes(126, 0x10), {0xFF, 0x10, 0xFF, 0x10}},
+      {127, 1, Bytes(127, 0x10), {0xFF, 0x10, 0xFF, 0x10, 0x10}},
+      {1, 1, {0xC5}, {0xC1, 0xC5}},
+      {2, 1, {0xC5, 0x01}, {0xC1, 0xC5, 0x01}},
+      {3, 1, {0xBF, 0xC0, 0xFF}, {0xBF, 0xC1, 0xC0, 0xC1, 0xFF}},
+      {64, 1, Bytes(64, 0xC5), {0xFF, 0xC5, 0xC1, 0xC5}},
+      {2, 2, Bytes(4, 0x41), {0xC2, 0x41, 0xC2, 0x41}},  // no run across rows
+      {3, 2, {1, 2, 2, 2, 2, 3}, {1, 0xC2, 2, 0xC2, 2, 3}},
+      {5, 0, {}, {}},
+      {0, 3, {}, {}},  // rows of no pixels read nothing
+  };
+  for (const auto& c : cases) {
+    const Encoded e = Encode(c.width, c.height, c.pixels);
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(Rows(e), c.rows) << c.width << "x" << c.height;
+  }
+}
+
+TEST(EncodePCX, WritesTheHeaderAndPrintsThePathWithTheSize) {
+  const Encoded e = Encode(256, 128, Bytes(256 * 128, 7));
+  EXPECT_EQ(e.line, "FILE (256x128)\n");
+  const Bytes start = {0x0A, 5, 1, 8, 0, 0, 0, 0, 0xFF, 0, 0x7F, 0, 92, 0, 92, 0};
+  EXPECT_EQ(Bytes(e.file.begin(), e.file.begin() + 16), start);
+  EXPECT_EQ(Bytes(e.file.begin() + 16, e.file.begin() + 64), Bytes(48, 0));
+  const Bytes middle = {0, 1, 0, 1, 1, 0, 0, 0, 0, 0};  // reserved, planes, fields 66 to 73
+  EXPECT_EQ(Bytes(e.file.begin() + 64, e.file.begin() + 74), middle);
+  EXPECT_EQ(Bytes(e.file.begin() + 74, e.file.begin() + 128), Bytes(54, 0));
+
+  const Encoded odd = Encode(5, 3, Bytes(15, 1));  // bytes per row stays odd
+  EXPECT_EQ(Field16(odd.file, 66), 5u);
+  const Encoded empty = Encode(7, 0, {});
+  EXPECT_EQ(Field16(empty.file, 10), 0xFFFFu);
+  EXPECT_EQ(empty.file.size(), kHeader + kPaletteBlock);
+}
+
+TEST(EncodePCX, EndsWithTheMarkerAnd256Entries) {
+  Bytes entries(300 * 3);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i] = static_cast<uint8_t>(i * 7 + 1);
+  for (const long count : {0, 16, 256, 300}) {
+    const Bytes palette(entries.begin(), entries.begin() + count * 3);
+    const Encoded e = Encode(1, 1, {0}, palette);
+    Bytes block = {0x0C};
+    block.insert(block.end(), palette.begin(), palette.begin() + std::min(768L, count * 3));
+    block.resize(kPaletteBlock);
+    ASSERT_EQ(e.file.size(), kHeader + 1 + kPaletteBlock) << count;
+    EXPECT_EQ(Bytes(e.file.end() - kPaletteBlock, e.file.end()), block) << count;
+  }
+}
+
+TEST(EncodePCX, RefusesSizesTheHeaderCannotHold) {
+  EXPECT_EQ(Encode(65535, 1, Bytes(65535)).result, 1);
+  EXPECT_EQ(Encode(1, 65536, Bytes(65536)).result, 1);
+  for (const auto& [width, height] : {std::pair{65536u, 1u}, {1u, 65537u}, {0xFFFFFFFFu, 0u}}) {
+    const Encoded e = Encode(width, height, {});
+    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.line, "Image too large : FILE (" + std::to_string(width) + "x" +
+                          std::to_string(height) + ")\n");
+    EXPECT_TRUE(e.file.empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+// The program end to end: packages built here, run in a fresh directory, every output checked.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "wadpack.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wadpack::Bytes;
+using wadpack::Package;
+using wadpack::Texture;
+
+constexpr size_t kPaletteBytes = 768;
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// A texture whose pixels and palette differ from every other one made here.
+Texture Make(const std::string& name, uint32_t width, uint32_t height, uint32_t entries = 256) {
+  Texture t;
+  t.name = name;
+  t.width = width;
+  t.height = height;
+  for (size_t i = 0; i < size_t{width} * height; ++i)
+    t.pixels.push_back(uint8_t(i % 7 * 37 + name.size()));
+  for (size_t i = 0; i < entries * 3; ++i) t.palette.push_back(uint8_t(i + name.size() * 5));
+  return t;
+}
+
+// What a PCX reader gets from a file: the header's size, the decoded rows, the palette.
+struct Image {
+  uint32_t width = 0, height = 0;
+  Bytes pixels, palette;
+  bool operator==(const Image&) const = default;
+};
+
+Image Decode(const Bytes& file) {
+  Image image;
+  if (file.size() < 128 + 1 + kPaletteBytes || file[0] != 0x0A || file[2] != 1) return image;
+  image.width = file[66] | file[67] << 8;
+  image.height = static_cast<uint16_t>((file[10] | file[11] << 8) + 1);
+  const size_t end = file.size() - 1 - kPaletteBytes;
+  size_t at = 128;
+  for (size_t row = 0; row < image.height; ++row) {
+    const size_t rowEnd = image.pixels.size() + image.width;
+    while (image.pixels.size() < rowEnd && at < end) {
+      const uint8_t count = file[at] >= 0xC0 ? file[at++] & 0x3F : 1;
+      image.pixels.insert(image.pixels.end(), count, at < end ? file[at++] : 0);
+    }
+    if (image.pixels.size() != rowEnd) return {};  // a row cut short or running into the next
+  }
+  if (at != end || file[end] != 0x0C) return {};
+  image.palette.assign(file.end() - kPaletteBytes, file.end());
+  return image;
+}
+
+// What a texture should become: its pixels and its first 256 entries, zero-filled.
+Image Expected(const Texture& t, Bytes palette = {}) {
+  if (palette.empty()) palette = t.palette;
+  palette.resize(kPaletteBytes);
+  return {t.width, t.height, t.pixels, palette};
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+  std::map<std::string, Bytes> files;  // what the work directory holds afterwards
+};
+
+class Run : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "wad3-test-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    fs::create_directory(work_ = root_ / "work");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // Runs the program in the work directory; the package lies beside it as ../p.wad.
+  Result Wad3(const std::vector<std::string>& args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> argv = {const_cast<char*>(WAD3_PROGRAM)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      if (chdir(work_.c_str()) == 0 && freopen("../out", "w", stdout) &&
+          freopen("../err", "w", stderr)) {
+        execv(argv[0], argv.data());
+      }
+      _exit(127);
+    }
+    Result r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const Bytes out = ReadFile(root_ / "out"), err = ReadFile(root_ / "err");
+    r.out.assign(out.begin(), out.end());
+    r.err.assign(err.begin(), err.end());
+    for (const auto& entry : fs::directory_iterator(work_)) {
+      const bool plain = entry.is_regular_file() && !entry.is_symlink();
+      r.files[entry.path().filename().string()] = plain ? ReadFile(entry.path()) : Bytes{'?'};
+    }
+    return r;
+  }
+
+  Result Convert(const Bytes& package) {
+    WriteFile(root_ / "p.wad", package);
+    return Wad3({"../p.wad"});
+  }
+
+  fs::path root_, work_;
+};
+
+std::string SizeLine(const Bytes& package) {
+  return "Filesize : " + std::to_string(package.size()) + "\n";
+}
+
+TEST_F(Run, ConvertsEveryTextureAndSkipsOtherLumps) {
+  Texture brick = Make("brick", 64, 64), sky = Make("sky", 256, 128), odd = Make("Odd", 5, 3, 16);
+  Texture pic = Make("qpic", 4, 4), font = Make("font", 4, 4);
+  pic.type = 0x42;
+  font.type = 0x46;
+  sky.entryName = "not-the-name";
+  const Bytes package = Package({brick, pic, sky, font, odd});
+  const Result r = Convert(package);
+  EXPECT_EQ(r.out,
+            SizeLine(package) + "./brick.pcx (64x64)\n./sky.pcx (256x128)\n./Odd.pcx (5x3)\n\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.files.size(), 3u);
+  EXPECT_EQ(Decode(r.files.at("brick.pcx")), Expected(brick));
+  EXPECT_EQ(Decode(r.files.at("sky.pcx")), Expected(sky));
+  EXPECT_EQ(Decode(r.files.at("Odd.pcx")), Expected(odd));
+}
+
+TEST_F(Run, KeepsEveryNameByteButSlash) {
+  const std::vector<std::string> names = {
+      "{fence", "!water", "+0button",         "-0rock", "MiXeD", "caf\xE9",
+      "..",     "",       "ABCDEFGHIJKLMNOP", "dup",    "dup"};
+  std::vector<Texture> textures;
+  std::string lines;
+  for (const std::string& name : names) {
+    textures.push_back(Make(name, 3, 2 + static_cast<uint32_t>(textures.size())));
+    lines += "./" + name + ".pcx (3x" + std::to_string(textures.back().height) + ")\n";
+  }
+  Bytes package = Package(textures);
+  // The 16-byte name is followed by the width, not a zero: the name stops at its field.
+  const Result r = Convert(package);
+  EXPECT_EQ(r.out, SizeLine(package) + lines + "\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files.size(), names.size() - 1);
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    EXPECT_EQ(Decode(r.files.at(names[i] + ".pcx")), Expected(textures[i == 9 ? 10 : i])) << i;
+  }
+}
+
+TEST_F(Run, ReadsPastTheEndAsBytesFF) {
+  // Directory first, so that cutting the tail cuts the last texture.
+  const Texture t = Make("tail", 8, 4, 16);
+  const Bytes whole = Package({t}, true);
+  const size_t pixelsEnd = whole.size() - 2 - 48 - (32 / 4 + 32 / 16 + 32 / 64);
+
+  const Bytes shortPalette(whole.begin(), whole.end() - 5);
+  Result r = Convert(shortPalette);
+  EXPECT_EQ(r.out, SizeLine(shortPalette) + "./tail.pcx (8x4)\n\n");
+  Bytes palette = t.palette;
+  std::fill(palette.end() - 5, palette.end(), 0xFF);
+  EXPECT_EQ(Decode(r.files.at("tail.pcx")), Expected(t, palette));
+
+  // The count itself past the end reads as 65279 entries, and 256 of them are written.
+  const Bytes noPalette(whole.begin(), whole.begin() + static_cast<long>(pixelsEnd));
+  r = Convert(noPalette);
+  EXPECT_EQ(r.out, SizeLine(noPalette) + "./tail.pcx (8x4)\n\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Decode(r.files.at("tail.pcx")), Expected(t, Bytes(kPaletteBytes, 0xFF)));
+}
+
+TEST_F(Run, WritesImagesWithoutRowsOrColumns) {
+  const Texture flat = Make("flat", 0, 3), thin = Make("thin", 5, 0);
+  const Bytes package = Package({flat, thin});
+  const Result r = Convert(package);
+  EXPECT_EQ(r.out, SizeLine(package) + "./flat.pcx (0x3)\n./thin.pcx (5x0)\n\n");
+  EXPECT_EQ(Decode(r.files.at("flat.pcx")), Expected(flat));
+  EXPECT_EQ(Decode(r.files.at("thin.pcx")), Expected(thin));
+
+  const Bytes empty = Package({});
+  EXPECT_EQ(Convert(empty).out, "Filesize : 12\n\n");
+}
+
+TEST_F(Run, PrintsUsageForAnyOtherArgumentCount) {
+  for (const auto& args : {std::vector<std::string>{}, {"a.wad", "b.wad"}}) {
+    const Result r = Wad3(args);
+    EXPECT_EQ(r.out, "USAGE:  WAD3 filename.wad\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.files.empty());
+  }
+}
+
+// Each case: a package, what to place in the work directory first, the lines after the
+// size line, and the files the run leaves.
+TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
+  const Texture first = Make("first", 4, 4), second = Make("second", 8, 8);
+  const Bytes good = Package({first, second});
+  // The second texture, 8x8, fills the bytes before the directory: header, mips, palette.
+  const size_t dir = good.size() - 64, secondMip = dir - (40 + 64 + 16 + 4 + 1 + 2 + 768);
+  auto patched = [&](size_t at, uint32_t value) {
+    Bytes b = good;
+    wadpack::Set32(b, at, value);
+    return b;
+  };
+  auto named = [&](const std::string& name) {
+    Bytes b = good;
+    std::copy(name.begin(), name.end(), b.begin() + static_cast<long>(secondMip));
+    return b;
+  };
+  const std::string done = "./first.pcx (4x4)\n";
+  const std::string pixels = "Invalid mip entry; offsets[0] is malformed.\n";
+  const std::string wrong = "Something went wrong...\n";
+  const struct {
+    const char* what;
+    Bytes package;
+    std::string setup, lines;
+    std::vector<std::string> left;
+  } cases[] = {
+      {"short", Bytes(good.begin(), good.begin() + 11), "", "WAD3 file is malformed.\n", {}},
+      {"magic", patched(0, 0x34444157), "", "Invalid WAD3 header id.\n", {}},
+      {"directory", Bytes(good.begin(), good.end() - 1), "", "WAD3 file is malformed.\n", {}},
+      {"lumps wrap", patched(4, 0x08000000), "", "WAD3 file is malformed.\n", {}},
+      {"filepos",
+       patched(dir + 32, uint32_t(good.size())),
+       "",
+       done + "Invalid lump entry; filepos (MIP) is malformed.\n",
+       {"first.pcx"}},
+      {"header cut",
+       patched(dir + 32, uint32_t(good.size() - 1)),
+       "",
+       done + pixels,
+       {"first.pcx"}},
+      {"pixels", patched(secondMip + 24, 41 + 85 + 2 + 768), "", done + pixels, {"first.pcx"}},
+      {"offset wraps",
+       patched(secondMip + 24, uint32_t(-secondMip)),
+       "",
+       done + pixels,
+       {"first.pcx"}},
+      {"size wraps", patched(secondMip + 20, 0x20000000), "", done + pixels, {"first.pcx"}},
+      {"slash", named("../x"), "", done + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
+      {"too large",
+       Package({first, Make("wide", 70000, 1)}),
+       "",
+       done + "Image too large : ./wide.pcx (70000x1)\n" + wrong,
+       {"first.pcx"}},
+      {"create",
+       good,
+       "dir",
+       done + "Could not create : ./second.pcx\n" + wrong,
+       {"first.pcx", "second.pcx"}},
+      {"disk full",
+       good,
+       "full",
+       done + "./second.pcx (8x8)\nCould not write : ./second.pcx\n" + wrong,
+       {"first.pcx"}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    if (c.setup == "dir") fs::create_directory(work_ / "second.pcx");
+    if (c.setup == "full") fs::create_symlink("/dev/full", work_ / "second.pcx");
+    const Result r = Convert(c.package);
+    EXPECT_EQ(r.out, SizeLine(c.package) + c.lines) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.status, 1) << c.what;
+    std::vector<std::string> left;
+    for (const auto& [name, bytes] : r.files) left.push_back(name);
+    EXPECT_EQ(left, c.left) << c.what;
+    if (r.files.contains("first.pcx")) {
+      EXPECT_EQ(Decode(r.files.at("first.pcx")), Expected(first)) << c.what;
+    }
+  }
+  const Result missing = Wad3({"../missing.wad"});
+  EXPECT_EQ(missing.out, "File not found : ../missing.wad\n");
+  EXPECT_EQ(missing.status, 1);
+}
+
+}  // namespace
