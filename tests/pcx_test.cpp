@@ -42,7 +42,7 @@ Bytes Rows(const Encoded& e) {
 }
 
 unsigned Field16(const Bytes& file, size_t at) {
-  return file[at] | file[at + 1] << 8;
+  return file[at] | unsigned{file[at + 1]} << 8;
 }
 
 TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {

@@ -54,8 +54,8 @@ struct Image {
 Image Decode(const Bytes& file) {
   Image image;
   if (file.size() < 128 + 1 + kPaletteBytes || file[0] != 0x0A || file[2] != 1) return image;
-  image.width = file[66] | file[67] << 8;
-  image.height = static_cast<uint16_t>((file[10] | file[11] << 8) + 1);
+  image.width = file[66] | unsigned{file[67]} << 8;
+  image.height = static_cast<uint16_t>((file[10] | unsigned{file[11]} << 8) + 1);
   const size_t end = file.size() - 1 - kPaletteBytes;
   size_t at = 128;
   for (size_t row = 0; row < image.height; ++row) {
