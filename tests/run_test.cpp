@@ -1,5 +1,6 @@
 // The program end to end: packages built here, run in a fresh directory, every output checked.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +101,8 @@ class Run : public testing::Test {
       std::vector<char*> argv = {const_cast<char*>(WAD3_PROGRAM)};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
+      const rlimit memory = {memoryLimit_, memoryLimit_};
+      if (memoryLimit_ != 0) setrlimit(RLIMIT_AS, &memory);
       if (chdir(work_.c_str()) == 0 && freopen("../out", "w", stdout) &&
           freopen("../err", "w", stderr)) {
         execv(argv[0], argv.data());
@@ -126,6 +129,7 @@ class Run : public testing::Test {
   }
 
   fs::path root_, work_;
+  rlim_t memoryLimit_ = 0;  // the program's address space, when not 0
 };
 
 std::string SizeLine(const Bytes& package) {
@@ -202,6 +206,20 @@ TEST_F(Run, WritesImagesWithoutRowsOrColumns) {
 
   const Bytes empty = Package({});
   EXPECT_EQ(Convert(empty).out, "Filesize : 12\n\n");
+}
+
+TEST_F(Run, ReportsATextureLargerThanMemory) {
+  // An 8192x8192 texture whose pixels are really in the file, as a sparse tail.
+  Bytes package = Package({Make("huge", 1, 1)}, true);
+  wadpack::Set32(package, 12 + 32 + 16, 8192);
+  wadpack::Set32(package, 12 + 32 + 20, 8192);
+  WriteFile(root_ / "p.wad", package);
+  fs::resize_file(root_ / "p.wad", 12 + 32 + 40 + 8192 * 8192);
+  memoryLimit_ = 32 << 20;
+  const Result r = Wad3({"../p.wad"});
+  EXPECT_EQ(r.out, "Filesize : 67108948\nOut of memory (ImageData).\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.files.empty());
 }
 
 TEST_F(Run, PrintsUsageForAnyOtherArgumentCount) {
