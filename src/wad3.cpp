@@ -56,17 +56,17 @@ struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-using Buffer = std::unique_ptr<uint8_t[]>;
 
 // a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
 uint64_t AddClamped(uint64_t a, uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-// count bytes from the heap, or null where there is not that much memory.
-Buffer Allocate(uint64_t count) {
-  if (count > SIZE_MAX) return nullptr;
-  return Buffer(new (std::nothrow) uint8_t[static_cast<size_t>(count)]);
+// count elements from the heap, or null where there is not that much memory.
+template <typename T>
+std::unique_ptr<T[]> Allocate(uint64_t count) {
+  if (count > SIZE_MAX / sizeof(T)) return nullptr;
+  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
 }
 
 // A position at or past the end of the package reads as end of file, however large.
@@ -129,31 +129,32 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
   }
 
   const size_t pathSize = strlen(OutputFolder) + nameLength + sizeof kSuffix;
-  const Buffer FileName = Allocate(pathSize);
+  const auto FileName = Allocate<char>(pathSize);
   if (!FileName) return Fail("Out of memory (FileName).\n");
-  auto* path = reinterpret_cast<char*>(FileName.get());
-  snprintf(path, pathSize, "%s%.*s%s", OutputFolder, static_cast<int>(nameLength), mip.name,
-           kSuffix);
+  snprintf(FileName.get(), pathSize, "%s%.*s%s", OutputFolder, static_cast<int>(nameLength),
+           mip.name, kSuffix);
 
+  // The palette lies behind the texture header and mip levels of P, P/4, P/16 and P/64 bytes.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
   SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size);
   const uint16_t paletteSize = get2(fp);
-  const Buffer Palette = Allocate(paletteSize * kEntryBytes);
+  const uint64_t paletteBytes = paletteSize * kEntryBytes;
+  const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
-  ReadBytes(fp, Palette.get(), paletteSize * kEntryBytes);
+  ReadBytes(fp, Palette.get(), paletteBytes);
 
   const uint64_t pixelPosition = mippos + mip.offsets[0];
   if (AddClamped(pixelPosition, pixels) > size) {
     return Fail("Invalid mip entry; offsets[0] is malformed.\n");
   }
   SeekTo(fp, pixelPosition, size);
-  const Buffer ImageData = Allocate(pixels);
+  const auto ImageData = Allocate<uint8_t>(pixels);
   if (!ImageData) return Fail("Out of memory (ImageData).\n");
   ReadBytes(fp, ImageData.get(), pixels);
 
-  const PCXENCODE pcxEncode = {path,       ImageData.get(), mip.width,
-                               mip.height, Palette.get(),   paletteSize};
+  const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), mip.width,
+                               mip.height,     Palette.get(),   paletteSize};
   if (EncodePCX(&pcxEncode) == 0) return Fail("Something went wrong...\n");
   return 0;
 }
