@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "pcxdecode.h"
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-constexpr size_t kHeader = 128;
-constexpr size_t kPaletteBlock = 769;
+using pcxdecode::Bytes;
+using pcxdecode::Field16;
+using pcxdecode::kHeader;
+constexpr size_t kPaletteBlock = 1 + pcxdecode::kPaletteBytes;
 
 struct Encoded {
   int result;
@@ -39,10 +42,6 @@ Encoded Encode(uint32_t width, uint32_t height, const Bytes& pixels, const Bytes
 Bytes Rows(const Encoded& e) {
   if (e.file.size() < kHeader + kPaletteBlock) return {0xEE};
   return Bytes(e.file.begin() + kHeader, e.file.end() - kPaletteBlock);
-}
-
-unsigned Field16(const Bytes& file, size_t at) {
-  return file[at] | unsigned{file[at + 1]} << 8;
 }
 
 TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {

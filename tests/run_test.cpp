@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pcxdecode.h"
 #include "wadpack.h"
 
 namespace {
@@ -19,8 +20,6 @@ namespace fs = std::filesystem;
 using wadpack::Bytes;
 using wadpack::Package;
 using wadpack::Texture;
-
-constexpr size_t kPaletteBytes = 768;
 
 Bytes ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,31 +44,11 @@ Texture Make(const std::string& name, uint32_t width, uint32_t height, uint32_t 
   return t;
 }
 
-// What a PCX reader gets from a file: the header's size, the decoded rows, the palette.
-struct Image {
-  uint32_t width = 0, height = 0;
-  Bytes pixels, palette;
-  bool operator==(const Image&) const = default;
-};
+using pcxdecode::Image;
+constexpr size_t kPaletteBytes = pcxdecode::kPaletteBytes;
 
 Image Decode(const Bytes& file) {
-  Image image;
-  if (file.size() < 128 + 1 + kPaletteBytes || file[0] != 0x0A || file[2] != 1) return image;
-  image.width = file[66] | unsigned{file[67]} << 8;
-  image.height = static_cast<uint16_t>((file[10] | unsigned{file[11]} << 8) + 1);
-  const size_t end = file.size() - 1 - kPaletteBytes;
-  size_t at = 128;
-  for (size_t row = 0; row < image.height; ++row) {
-    const size_t rowEnd = image.pixels.size() + image.width;
-    while (image.pixels.size() < rowEnd && at < end) {
-      const uint8_t count = file[at] >= 0xC0 ? file[at++] & 0x3F : 1;
-      image.pixels.insert(image.pixels.end(), count, at < end ? file[at++] : 0);
-    }
-    if (image.pixels.size() != rowEnd) return {};  // a row cut short or running into the next
-  }
-  if (at != end || file[end] != 0x0C) return {};
-  image.palette.assign(file.end() - kPaletteBytes, file.end());
-  return image;
+  return pcxdecode::Decode(file).value_or(Image{});
 }
 
 // What a texture should become: its pixels and its first 256 entries, zero-filled.
@@ -85,6 +64,79 @@ struct Result {
   std::map<std::string, Bytes> files;  // what the work directory holds afterwards
 };
 
+// Runs argv in cwd with stdin from `in`, stdout and stderr to files in `scratch`.
+Result Exec(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& in,
+            const fs::path& scratch, rlim_t memoryLimit = 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const rlimit memory = {memoryLimit, memoryLimit};
+    if (memoryLimit != 0) setrlimit(RLIMIT_AS, &memory);
+    if (chdir(cwd.c_str()) == 0 && freopen(in.c_str(), "r", stdin) &&
+        freopen((scratch / "out").c_str(), "w", stdout) &&
+        freopen((scratch / "err").c_str(), "w", stderr)) {
+      execv(argv[0], argv.data());
+    }
+    _exit(127);
+  }
+  Result r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const Bytes out = ReadFile(scratch / "out"), err = ReadFile(scratch / "err");
+  r.out.assign(out.begin(), out.end());
+  r.err.assign(err.begin(), err.end());
+  return r;
+}
+
+// Two independent PCX readers, each turned into plain RGB bytes.
+constexpr const char* kImageMagick = "/usr/bin/convert";
+constexpr const char* kNetpbm = "/usr/bin/pcxtoppm";
+
+bool ReadersRequired() {
+  return getenv("CI") != nullptr && std::string(getenv("CI")) == "true";
+}
+bool ReadersPresent() {
+  return access(kImageMagick, X_OK) == 0 && access(kNetpbm, X_OK) == 0;
+}
+
+Bytes Rgb(const Image& image) {
+  Bytes rgb;
+  for (const uint8_t i : image.pixels) {
+    rgb.insert(rgb.end(), image.palette.begin() + i * 3, image.palette.begin() + i * 3 + 3);
+  }
+  return rgb;
+}
+
+// The pixel bytes of a binary PPM: after "P6", width, height, maxval and one blank.
+Bytes PpmPixels(const std::string& ppm) {
+  size_t at = 0;
+  for (int field = 0; field < 4; ++field) {
+    at = ppm.find_first_not_of(" \t\r\n", at);
+    at = ppm.find_first_of(" \t\r\n", at);
+  }
+  return at == std::string::npos ? Bytes{}
+                                 : Bytes(ppm.begin() + static_cast<long>(at) + 1, ppm.end());
+}
+
+// Both readers must see exactly the colours our own decoding of the file gives.
+void ExpectReadersAgree(const fs::path& file, const Image& image, const fs::path& scratch) {
+  if (image.width == 0 || image.height == 0) return;  // no reader takes an empty image
+  if (!ReadersPresent()) {
+    if (ReadersRequired()) ADD_FAILURE() << "ImageMagick and netpbm are needed under CI";
+    return;
+  }
+  const Bytes rgb = Rgb(image);
+  const Result magick = Exec({kImageMagick, "pcx:-", "-depth", "8", "rgb:-"}, "/", file, scratch);
+  EXPECT_EQ(magick.status, 0) << file << magick.err;
+  EXPECT_TRUE(Bytes(magick.out.begin(), magick.out.end()) == rgb) << "ImageMagick: " << file;
+  const Result netpbm = Exec({kNetpbm}, "/", file, scratch);
+  EXPECT_EQ(netpbm.status, 0) << file << netpbm.err;
+  EXPECT_TRUE(PpmPixels(netpbm.out) == rgb) << "netpbm: " << file;
+}
+
 class Run : public testing::Test {
  protected:
   void SetUp() override {
@@ -94,31 +146,17 @@ class Run : public testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  // Runs the program in the work directory; the package lies beside it as ../p.wad.
+  // Runs the program in the work directory, where the package lies beside it as ../p.wad,
+  // and has the independent readers check every image it wrote.
   Result Wad3(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      std::vector<char*> argv = {const_cast<char*>(WAD3_PROGRAM)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      const rlimit memory = {memoryLimit_, memoryLimit_};
-      if (memoryLimit_ != 0) setrlimit(RLIMIT_AS, &memory);
-      if (chdir(work_.c_str()) == 0 && freopen("../out", "w", stdout) &&
-          freopen("../err", "w", stderr)) {
-        execv(argv[0], argv.data());
-      }
-      _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    const Bytes out = ReadFile(root_ / "out"), err = ReadFile(root_ / "err");
-    r.out.assign(out.begin(), out.end());
-    r.err.assign(err.begin(), err.end());
+    std::vector<std::string> argv = {WAD3_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Result r = Exec(argv, work_, "/dev/null", root_, memoryLimit_);
     for (const auto& entry : fs::directory_iterator(work_)) {
       const bool plain = entry.is_regular_file() && !entry.is_symlink();
-      r.files[entry.path().filename().string()] = plain ? ReadFile(entry.path()) : Bytes{'?'};
+      Bytes& bytes = r.files[entry.path().filename().string()];
+      bytes = plain ? ReadFile(entry.path()) : Bytes{'?'};
+      if (plain) ExpectReadersAgree(entry.path(), Decode(bytes), root_);
     }
     return r;
   }
@@ -220,6 +258,41 @@ TEST_F(Run, ReportsATextureLargerThanMemory) {
   EXPECT_EQ(r.out, "Filesize : 67108948\nOut of memory (ImageData).\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.files.empty());
+}
+
+// Shapes that readers trip over: odd widths, single pixels, runs at the 63 limit, values
+// that look like run counts, short palettes, and a large noisy image.
+TEST_F(Run, WritesImagesThatOtherReadersDecodeExactly) {
+  if (!ReadersPresent() && !ReadersRequired()) GTEST_SKIP() << "needs ImageMagick and netpbm";
+  std::vector<Texture> textures = {Make("one", 1, 1), Make("odd", 45, 7, 16),
+                                   Make("short", 9, 5, 3)};
+  Texture runs = Make("runs", 127, 3), high = Make("high", 33, 9),
+          noise = Make("noise", 1024, 1024);
+  std::fill(runs.pixels.begin(), runs.pixels.begin() + 127 + 64, 0xC7);
+  for (size_t i = 0; i < high.pixels.size(); ++i) high.pixels[i] = uint8_t(0xBE + i % 66);
+  unsigned seed = 7;
+  for (uint8_t& p : noise.pixels) p = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+  textures.insert(textures.end(), {runs, high, noise});
+  const Result r = Convert(Package(textures));
+  EXPECT_EQ(r.status, 0);
+  for (const Texture& t : textures) EXPECT_EQ(Decode(r.files.at(t.name + ".pcx")), Expected(t));
+}
+
+TEST_F(Run, ConvertsTheBundledSample) {
+  const Result r = Wad3({WAD3_SAMPLE});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.files.size(), 5u);
+}
+
+TEST_F(Run, ReportsPackagesThatCannotBeRead) {
+  fs::create_directory(root_ / "dir.wad");
+  Result r = Wad3({"../dir.wad"});  // opens, but reads nothing
+  EXPECT_TRUE(r.out.starts_with("Filesize : ")) << r.out;
+  EXPECT_TRUE(r.out.ends_with("\nInvalid WAD3 header id.\n")) << r.out;
+  EXPECT_EQ(r.status, 1);
+  r = Wad3({""});
+  EXPECT_EQ(r.out, "File not found : \n");
+  EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(Run, PrintsUsageForAnyOtherArgumentCount) {
