@@ -311,6 +311,9 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
   const Bytes good = Package({first, second});
   // The second texture, 8x8, fills the bytes before the directory: header, mips, palette.
   const size_t dir = good.size() - 64, secondMip = dir - (40 + 64 + 16 + 4 + 1 + 2 + 768);
+  // The same with the directory first: the second texture is the end of the file.
+  const Bytes early = Package({first, second}, true);
+  const size_t earlyMip = 12 + 64 + (40 + 16 + 4 + 1 + 2 + 768);
   auto patched = [&](size_t at, uint32_t value) {
     Bytes b = good;
     wadpack::Set32(b, at, value);
@@ -330,43 +333,30 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     std::string setup, lines;
     std::vector<std::string> left;
   } cases[] = {
+      // clang-format off
       {"short", Bytes(good.begin(), good.begin() + 11), "", "WAD3 file is malformed.\n", {}},
       {"magic", patched(0, 0x34444157), "", "Invalid WAD3 header id.\n", {}},
-      {"directory", Bytes(good.begin(), good.end() - 1), "", "WAD3 file is malformed.\n", {}},
+      {"ends in directory", Bytes(good.begin(), good.end() - 1), "", "WAD3 file is malformed.\n", {}},
+      {"ends in palette", Bytes(good.begin(), good.begin() + long(dir) - 9), "", "WAD3 file is malformed.\n", {}},
       {"lumps wrap", patched(4, 0x08000000), "", "WAD3 file is malformed.\n", {}},
-      {"filepos",
-       patched(dir + 32, uint32_t(good.size())),
-       "",
-       done + "Invalid lump entry; filepos (MIP) is malformed.\n",
-       {"first.pcx"}},
-      {"header cut",
-       patched(dir + 32, uint32_t(good.size() - 1)),
-       "",
-       done + pixels,
+      {"filepos", patched(dir + 32, uint32_t(good.size())), "",
+       done + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
+      {"header at end", patched(dir + 32, uint32_t(good.size() - 1)), "", done + pixels, {"first.pcx"}},
+      {"ends in header", Bytes(early.begin(), early.begin() + long(earlyMip) + 20), "", done + pixels,
        {"first.pcx"}},
       {"pixels", patched(secondMip + 24, 41 + 85 + 2 + 768), "", done + pixels, {"first.pcx"}},
-      {"offset wraps",
-       patched(secondMip + 24, uint32_t(-secondMip)),
-       "",
-       done + pixels,
-       {"first.pcx"}},
+      {"offset wraps", patched(secondMip + 24, uint32_t(-secondMip)), "", done + pixels, {"first.pcx"}},
       {"size wraps", patched(secondMip + 20, 0x20000000), "", done + pixels, {"first.pcx"}},
       {"slash", named("../x"), "", done + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
-      {"too large",
-       Package({first, Make("wide", 70000, 1)}),
-       "",
-       done + "Image too large : ./wide.pcx (70000x1)\n" + wrong,
-       {"first.pcx"}},
-      {"create",
-       good,
-       "dir",
-       done + "Could not create : ./second.pcx\n" + wrong,
+      {"too large", Package({first, Make("wide", 70000, 1)}), "",
+       done + "Image too large : ./wide.pcx (70000x1)\n" + wrong, {"first.pcx"}},
+      {"create", good, "dir", done + "Could not create : ./second.pcx\n" + wrong,
        {"first.pcx", "second.pcx"}},
-      {"disk full",
-       good,
-       "full",
-       done + "./second.pcx (8x8)\nCould not write : ./second.pcx\n" + wrong,
+      {"disk full", good, "full", done + "./second.pcx (8x8)\nCould not write : ./second.pcx\n" + wrong,
        {"first.pcx"}},
+      {"disk full mid-file", Package({first, Make("second", 256, 256)}), "full",
+       done + "./second.pcx (256x256)\nCould not write : ./second.pcx\n" + wrong, {"first.pcx"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     fs::remove_all(work_);
