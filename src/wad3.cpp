@@ -193,6 +193,7 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   return 0;
 }
 
+#ifndef WAD3_NO_MAIN  // the fuzz harnesses call EnumerateImages themselves
 int main(int argc, char** argv) {
   if (argc != 2) {
     fputs("USAGE:  WAD3 filename.wad\n", stdout);
@@ -200,3 +201,4 @@ int main(int argc, char** argv) {
   }
   return EnumerateImages(argv[1], "./");
 }
+#endif

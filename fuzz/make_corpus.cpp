@@ -1,0 +1,81 @@
+// Writes the seed corpus: packages for the run harness (sound ones, and one for every way
+// a run can end) and images for the encoder harness.
+//   build/fuzz/make-corpus fuzz/corpus
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "wadpack.h"
+
+namespace {
+
+using wadpack::Bytes;
+using wadpack::Package;
+using wadpack::Set32;
+using wadpack::Texture;
+
+Texture Make(const std::string& name, uint32_t width, uint32_t height, uint32_t entries = 256) {
+  Texture t;
+  t.name = name;
+  t.width = width;
+  t.height = height;
+  for (uint32_t i = 0; i < width * height; ++i) t.pixels.push_back(uint8_t(i / 5 % 3 * 0x61));
+  for (uint32_t i = 0; i < entries * 3; ++i) t.palette.push_back(uint8_t(i));
+  return t;
+}
+
+void Write(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fputs("usage: make-corpus FOLDER\n", stderr);
+    return 2;
+  }
+  const std::filesystem::path run = std::filesystem::path(argv[1]) / "run";
+  const std::filesystem::path pcx = std::filesystem::path(argv[1]) / "pcx";
+  std::filesystem::create_directories(run);
+  std::filesystem::create_directories(pcx);
+
+  Texture lump = Make("qpic", 4, 2);
+  lump.type = 0x42;
+  const Bytes good = Package({Make("brick", 8, 8), lump, Make("{fence", 13, 5, 16)});
+  const size_t dir = good.size() - 96, mip = 12;  // the first texture's header
+  auto patched = [&](size_t at, uint32_t value) {
+    Bytes b = good;
+    Set32(b, at, value);
+    return b;
+  };
+  const std::vector<std::pair<const char*, Bytes>> seeds = {
+      {"good", good},
+      {"directory-first", Package({Make("a", 3, 3), Make("ABCDEFGHIJKLMNOP", 2, 1, 300)}, true)},
+      {"empty", Package({})},
+      {"no-size", Package({Make("flat", 0, 4), Make("thin", 4, 0)})},
+      {"short", Bytes(good.begin(), good.begin() + 11)},
+      {"magic", patched(0, 0x34444157)},
+      {"directory-cut", Bytes(good.begin(), good.end() - 1)},
+      {"lumps-wrap", patched(4, 0x08000000)},
+      {"filepos-at-end", patched(dir, uint32_t(good.size()))},
+      {"header-at-end", patched(dir, uint32_t(good.size() - 1))},
+      {"pixels-past-end", patched(mip + 24, uint32_t(good.size()))},
+      {"offset-wraps", patched(mip + 24, uint32_t(-mip))},
+      {"size-wraps", patched(mip + 20, 0x20000000)},
+      {"too-wide", patched(mip + 16, 0xFFFFFFFF)},
+      {"slash", patched(mip, 0x2F2E2E)},  // "../"
+  };
+  for (const auto& [name, bytes] : seeds) Write(run / (std::string(name) + ".wad"), bytes);
+
+  const std::vector<std::pair<const char*, Bytes>> images = {
+      {"runs", {127, 2, 16, 0, 0x10}},          {"mixed", {4, 1, 0, 1, 5, 5, 5, 7}},
+      {"high", {3, 3, 0, 1, 0xBF, 0xC0, 0xFF}}, {"no-rows", {5, 0, 1, 0, 1}},
+      {"no-columns", {0, 3, 1, 0, 1}},
+  };
+  for (const auto& [name, bytes] : images) Write(pcx / (std::string(name) + ".bin"), bytes);
+  return 0;
+}
