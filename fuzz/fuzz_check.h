@@ -16,13 +16,12 @@ namespace fuzzcheck {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// A fresh folder holding out/, made the current directory; the program's lines go nowhere.
+// A fresh folder holding out/; the program's lines go nowhere.
 inline const fs::path& Root() {
   static const fs::path root = [] {
     std::string pattern = (fs::temp_directory_path() / "wad3-fuzz-XXXXXX").string();
     const fs::path made = mkdtemp(pattern.data());
     fs::create_directory(made / "out");
-    fs::current_path(made / "out");
     if (freopen("/dev/null", "w", stdout) == nullptr) abort();
     return made;
   }();
