@@ -68,6 +68,22 @@ TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {
     EXPECT_EQ(e.result, 1);
     EXPECT_EQ(Rows(e), c.rows) << c.width << "x" << c.height;
   }
+
+  // Runs of every length from 1 to 70, so that they end at every place within a word the
+  // run search compares at once; each length in a value below and one above 0xC0.
+  Bytes pixels, rows;
+  for (const auto& [odd, even] : {std::pair{0x21, 0xD3}, {0xD3, 0x21}}) {
+    for (uint32_t length = 1; length <= 70; ++length) {
+      const auto value = static_cast<uint8_t>(length % 2 ? odd : even);
+      pixels.insert(pixels.end(), length, value);
+      for (uint32_t left = length, piece; left > 0; left -= piece) {
+        piece = std::min(left, 63u);
+        if (piece > 1 || value >= 0xC0) rows.push_back(static_cast<uint8_t>(0xC0 + piece));
+        rows.push_back(value);
+      }
+    }
+  }
+  EXPECT_EQ(Rows(Encode(70 * 71 / 2, 2, pixels)), rows);
 }
 
 TEST(EncodePCX, WritesTheHeaderAndPrintsThePathWithTheSize) {

@@ -194,6 +194,11 @@ TEST_F(Run, ConvertsEveryTextureAndSkipsOtherLumps) {
   EXPECT_EQ(Decode(r.files.at("brick.pcx")), Expected(brick));
   EXPECT_EQ(Decode(r.files.at("sky.pcx")), Expected(sky));
   EXPECT_EQ(Decode(r.files.at("Odd.pcx")), Expected(odd));
+
+  // The walk stops after numlumps entries, though a further one follows in the file.
+  Bytes fewer = package;
+  wadpack::Set32(fewer, 4, 4);
+  EXPECT_EQ(Convert(fewer).out, SizeLine(fewer) + "./brick.pcx (64x64)\n./sky.pcx (256x128)\n\n");
 }
 
 TEST_F(Run, KeepsEveryNameByteButSlash) {
@@ -347,6 +352,7 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
   } cases[] = {
       // clang-format off
       {"short", Bytes(good.begin(), good.begin() + 11), "", "WAD3 file is malformed.\n", {}},
+      {"short, no magic", Bytes(11, 'x'), "", "WAD3 file is malformed.\n", {}},  // size first
       {"magic", patched(0, 0x34444157), "", "Invalid WAD3 header id.\n", {}},
       {"ends in directory", Bytes(good.begin(), good.end() - 1), "", "WAD3 file is malformed.\n", {}},
       {"ends in palette", Bytes(good.begin(), good.begin() + long(dir) - 9), "", "WAD3 file is malformed.\n", {}},
