@@ -1,0 +1,67 @@
+# The Debian package: /usr/bin/wad3, its compressed manual page, the copyright file and
+# the changelog, put together by CPack's DEB generator.
+
+set(WAD3_MAINTAINER "the wad3 authors <wad3@example.org>" CACHE STRING "Maintainer field of the package")
+
+# gzip -n leaves out the name and time, so the same page compresses to the same bytes.
+foreach(doc docs/wad3.1 packaging/changelog)
+  get_filename_component(name ${doc} NAME)
+  add_custom_command(OUTPUT ${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${doc} ${name}
+    COMMAND gzip -9nf ${name}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${doc}
+    VERBATIM)
+endforeach()
+add_custom_target(deb-docs ALL DEPENDS wad3.1.gz changelog.gz)
+
+# The machine-readable copyright file carries LICENSE, each line indented, blank ones as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX REPLACE "\n$" "" license "${license}")
+string(REGEX REPLACE "\n\n" "\n.\n" license "${license}")
+string(REGEX REPLACE "\n" "\n " license " ${license}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: wad3
+
+Files: *
+Copyright: 2026 the wad3 authors
+License: Expat
+${license}
+")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+
+install(FILES ${PROJECT_BINARY_DIR}/wad3.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME wad3)
+set(CPACK_PACKAGE_VENDOR "the wad3 authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert WAD3 texture packages into PCX images")
+set(CPACK_PACKAGE_DESCRIPTION
+"wad3 reads one WAD3 texture package and writes every texture in it as an
+8-bit, run-length-encoded PCX image with a 256-colour palette, one file per
+texture, named after the texture, in the current directory.
+
+It reports progress and every problem as one line on standard output and
+exits with 0 or 1. Broken or hostile packages end the run with a message,
+never with a file outside the current directory.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${WAD3_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  # dpkg-shlibdeps names the packages of the libraries it finds first: without the i386
+  # ones it would find the amd64 system's 32-bit copies and depend on libc6-i386.
+  if(NOT EXISTS /usr/lib/i386-linux-gnu/libstdc++.so.6)
+    message(FATAL_ERROR "The i386 package's Depends come from the i386 libraries; install them with\n"
+                        "  dpkg --add-architecture i386 && apt-get update && "
+                        "apt-get install libc6:i386 libstdc++6:i386 libgcc-s1:i386")
+  endif()
+endif()
+include(CPack)
