@@ -103,26 +103,38 @@ uint32_t RunLength(const uint8_t* p, uint32_t limit) {
   return count;
 }
 
-// Encodes one row. Runs are staged in a small array without branching on whether a run
-// needs a count byte, which is as random as the pixels; each staged byte is then one
-// stream write.
+// Encodes one row. Each step finds one run, stages its one or two bytes in a ring without
+// branching on whether a count byte is needed (that is as random as the pixels), and sends
+// the oldest staged byte: the stream writes, each waiting on the one before, then overlap
+// the run search instead of following it. What is still staged goes out at the end.
 void WriteRow(const uint8_t* row, uint32_t width, FILE* fp) {
-  constexpr size_t kStage = 256;
-  uint8_t staged[kStage + 2];  // + the two bytes of the run that fills it
-  size_t n = 0;
+  constexpr size_t kRing = 512;  // a power of two: the index wraps with a mask
+  uint8_t ring[kRing];
+  // Bytes staged and bytes sent: each step stages at most one more than it sends.
+  size_t in = 0, out = 0;
   for (uint32_t x = 0; x < width;) {
+    // Lone bytes first, as in noise: a byte that differs from the next is a run of one.
+    const uint32_t lone = std::min<uint32_t>(width - 1, x + kRing / 4);
+    for (; x < lone && row[x + 1] != row[x]; ++x) {
+      const uint8_t value = row[x];
+      ring[in % kRing] = kRunFlag | 1;
+      in += value >= kRunFlag;
+      ring[in++ % kRing] = value;
+      PutByte(ring[out++ % kRing], fp);
+    }
+    if (in - out > kRing / 2) {  // rare: keeps room for the next steps
+      while (out != in) PutByte(ring[out++ % kRing], fp);
+    }
     const uint8_t value = row[x];
     const uint32_t count = RunLength(row + x, std::min(width - x, kMaxRun));
     // A lone byte that could pass for a count byte gets a count byte of its own.
-    staged[n] = static_cast<uint8_t>(kRunFlag | count);
-    n += count > 1 || value >= kRunFlag;
-    staged[n++] = value;
+    ring[in % kRing] = static_cast<uint8_t>(kRunFlag | count);
+    in += count > 1 || value >= kRunFlag;
+    ring[in++ % kRing] = value;
+    PutByte(ring[out++ % kRing], fp);
     x += count;
-    if (n >= kStage || x == width) {
-      for (size_t i = 0; i < n; ++i) PutByte(staged[i], fp);
-      n = 0;
-    }
   }
+  while (out != in) PutByte(ring[out++ % kRing], fp);
 }
 
 // Always the marker and exactly 256 entries, so readers find the palette 769 bytes from the end.

@@ -84,6 +84,14 @@ TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {
     }
   }
   EXPECT_EQ(Rows(Encode(70 * 71 / 2, 2, pixels)), rows);
+
+  // A long row of lone bytes that each need a count byte stages far more than it sends.
+  Bytes lone, loneRows;
+  for (uint32_t x = 0; x < 2000; ++x) {
+    lone.push_back(static_cast<uint8_t>(0xC0 + x % 61));
+    loneRows.insert(loneRows.end(), {0xC1, lone.back()});
+  }
+  EXPECT_EQ(Rows(Encode(2000, 1, lone)), loneRows);
 }
 
 TEST(EncodePCX, WritesTheHeaderAndPrintsThePathWithTheSize) {
