@@ -1,8 +1,13 @@
-// Measures a whole conversion against the I/O floor: makes a large package of realistic
-// textures, then in turn converts it with the program and copies it with cat, five times
-// each, and prints medians, throughput, the paired ratio and the program's peak memory.
-//   build/bench/wad3-bench [--program build/wad3] [--runs 5] [--dir /tmp] MB...
+// Measures a whole conversion against two floors: makes a large package of realistic
+// textures, then in turn converts it with the program, copies it one byte per stream call
+// (the design's floor: one getc_unlocked and one putc_unlocked per byte through 64 KiB
+// buffers) and copies it with cat, five times each. Every run writes into a fresh folder
+// or file after a sync, as users convert each package into a folder of its own: on ext4
+// overwriting makes each truncated file flush at close. Nothing is deleted until all the
+// timing is done. Prints medians of wall and user time, the paired ratios and peak memory.
+//   build/bench/wad3-bench [--program build/wad3]... [--runs 5] [--dir /tmp] MB...
 //   build/bench/wad3-bench --make PACKAGE MB     (only writes the package, for profiling)
+//   build/bench/wad3-bench --copy FROM TO        (only the per-byte copy)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,12 +88,13 @@ Package MakePackage(const fs::path& path, uint64_t megabytes) {
 }
 
 struct Timing {
-  double seconds;
+  double wall, user;  // seconds
   long peakKiB;
 };
 
-// Runs argv in cwd with stdout to /dev/null; wall time and peak resident memory.
+// Syncs, then runs argv in cwd with stdout to /dev/null; wall and user time, peak memory.
 Timing Time(const std::vector<std::string>& args, const fs::path& cwd) {
+  sync();  // earlier runs' dirty pages are written back before the clock starts
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -106,7 +112,23 @@ Timing Time(const std::vector<std::string>& args, const fs::path& cwd) {
     fprintf(stderr, "failed: %s\n", args[0].c_str());
     exit(1);
   }
-  return {elapsed.count(), usage.ru_maxrss};
+  const double user = double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6;
+  return {elapsed.count(), user, usage.ru_maxrss};
+}
+
+// The floor of the program's design: every byte through one stream call each way.
+int CopyBytes(const char* from, const char* to) {
+  constexpr size_t kBuffer = 1 << 16;
+  static char in[kBuffer], out[kBuffer];
+  FILE* source = fopen(from, "rb");
+  FILE* target = fopen(to, "w");
+  if (source == nullptr || target == nullptr) return 1;
+  setvbuf(source, in, _IOFBF, kBuffer);
+  setvbuf(target, out, _IOFBF, kBuffer);
+  for (int c; (c = getc_unlocked(source)) != EOF;) putc_unlocked(c, target);
+  const bool failed = ferror(source) || ferror(target);
+  fclose(source);
+  return fclose(target) != 0 || failed;
 }
 
 double Median(std::vector<double> values) {
@@ -118,60 +140,84 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path program = fs::absolute("build/wad3"), dir = fs::temp_directory_path();
+  std::vector<std::string> programs;
+  fs::path dir = fs::temp_directory_path();
   int runs = 5;
   std::vector<uint64_t> sizes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--program" && i + 1 < argc)
-      program = fs::absolute(argv[++i]);
+      programs.push_back(argv[++i]);
     else if (arg == "--runs" && i + 1 < argc)
       runs = std::max(1, atoi(argv[++i]));
     else if (arg == "--dir" && i + 1 < argc)
       dir = argv[++i];
     else if (arg == "--make" && i + 2 < argc)
       return MakePackage(argv[i + 1], uint64_t(atoi(argv[i + 2]))).bytes == 0;
+    else if (arg == "--copy" && i + 2 < argc)
+      return CopyBytes(argv[i + 1], argv[i + 2]);
     else if (atoi(argv[i]) > 0)
       sizes.push_back(uint64_t(atoi(argv[i])));
     else {
       fputs(
-          "usage: wad3-bench [--program PATH] [--runs N] [--dir DIR] MB...\n"
-          "       wad3-bench --make PACKAGE MB\n",
+          "usage: wad3-bench [--program PATH]... [--runs N] [--dir DIR] MB...\n"
+          "       wad3-bench --make PACKAGE MB\n"
+          "       wad3-bench --copy FROM TO\n",
           stderr);
       return 2;
     }
   }
+  if (programs.empty()) programs = {"build/wad3"};
   if (sizes.empty()) sizes = {64, 256};
+  const std::string self = fs::canonical("/proc/self/exe").string();
   std::string pattern = (dir / "wad3-bench-XXXXXX").string();
   const fs::path root = mkdtemp(pattern.data());
 
-  printf("%-8s %10s %10s %9s %9s %10s %10s %12s %12s\n", "package", "wad3 s", "cat s", "wad3 MB/s",
-         "cat MB/s", "wad3/cat", "s per GB", "peak MiB", "texture MiB");
+  printf("%-8s %-24s %8s %8s %8s %8s %8s %8s %9s %9s %8s %8s %8s\n", "package", "program", "wall s",
+         "user s", "copy s", "user s", "cat s", "user s", "user/copy", "wall/cat", "s/GB",
+         "peak MiB", "tex MiB");
   fflush(stdout);  // before fork, or every child repeats what is buffered
   for (const uint64_t megabytes : sizes) {
-    const Package package = MakePackage(root / "package.wad", megabytes);
-    const fs::path out = root / "out";
-    std::vector<double> wad3, cat, ratios;
-    long peakKiB = 0;
+    const Package package =
+        MakePackage(root / ("package-" + std::to_string(megabytes) + ".wad"), megabytes);
+    const std::string wad = package.path.string();
+    std::vector<std::vector<Timing>> converted(programs.size());
+    std::vector<Timing> copied, catted;
     for (int run = 0; run < runs; ++run) {
-      fs::remove_all(out);
-      fs::create_directory(out);
-      const Timing w = Time({program.string(), package.path.string()}, out);
-      const std::string copy =
-          "cat '" + package.path.string() + "' > '" + (root / "copy").string() + "'";
-      const Timing c = Time({"sh", "-c", copy}, root);
-      wad3.push_back(w.seconds);
-      cat.push_back(c.seconds);
-      ratios.push_back(w.seconds / c.seconds);
-      peakKiB = std::max(peakKiB, w.peakKiB);
+      const std::string tag = std::to_string(megabytes) + "-" + std::to_string(run);
+      for (size_t p = 0; p < programs.size(); ++p) {
+        const fs::path out = root / ("out-" + tag + "-" + std::to_string(p));
+        fs::create_directory(out);
+        converted[p].push_back(Time({fs::absolute(programs[p]).string(), wad}, out));
+      }
+      copied.push_back(Time({self, "--copy", wad, (root / ("copy-" + tag)).string()}, root));
+      const std::string cat = "cat '" + wad + "' > '" + (root / ("cat-" + tag)).string() + "'";
+      catted.push_back(Time({"sh", "-c", cat}, root));
     }
+    auto median = [](const std::vector<Timing>& ts, auto field) {
+      std::vector<double> values;
+      for (const Timing& t : ts) values.push_back(field(t));
+      return Median(values);
+    };
+    auto wall = [](const Timing& t) { return t.wall; };
+    auto user = [](const Timing& t) { return t.user; };
     const double mb = double(package.bytes) / (1 << 20);
-    printf("%5.0f MB %10.3f %10.3f %9.0f %9.0f %10.2f %10.2f %12.1f %12.1f\n", mb, Median(wad3),
-           Median(cat), mb / Median(wad3), mb / Median(cat), Median(ratios),
-           Median(wad3) * 1024 / mb, double(peakKiB) / 1024,
-           double(package.largestTexture) / (1 << 20));
+    for (size_t p = 0; p < programs.size(); ++p) {
+      std::vector<double> perCopy, perCat;
+      long peakKiB = 0;
+      for (size_t run = 0; run < copied.size(); ++run) {
+        perCopy.push_back(converted[p][run].user / copied[run].user);
+        perCat.push_back(converted[p][run].wall / catted[run].wall);
+        peakKiB = std::max(peakKiB, converted[p][run].peakKiB);
+      }
+      printf("%5.0f MB %-24s %8.3f %8.3f %8.3f %8.3f %8.3f %8.3f %9.2f %9.2f %8.2f %8.1f %8.1f\n",
+             mb, programs[p].c_str(), median(converted[p], wall), median(converted[p], user),
+             median(copied, wall), median(copied, user), median(catted, wall), median(catted, user),
+             Median(perCopy), Median(perCat), median(converted[p], wall) * 1024 / mb,
+             double(peakKiB) / 1024, double(package.largestTexture) / (1 << 20));
+    }
     fflush(stdout);
   }
-  fs::remove_all(root);
+  fs::remove_all(root);  // only now: deleting while timing would add its own write-back
   return 0;
 }
