@@ -114,14 +114,15 @@ void WriteRow(const uint8_t* row, uint32_t width, FILE* fp) {
   size_t in = 0, out = 0;
   for (uint32_t x = 0; x < width;) {
     // Lone bytes first, as in noise: a byte that differs from the next is a run of one.
-    const uint32_t lone = std::min<uint32_t>(width - 1, x + kRing / 4);
-    for (; x < lone && row[x + 1] != row[x]; ++x) {
-      const uint8_t value = row[x];
+    const uint8_t* p = row + x;
+    const uint8_t* const lone = row + std::min<uint32_t>(width - 1, x + kRing / 4);
+    for (; p < lone && p[1] != p[0]; ++p) {
       ring[in % kRing] = kRunFlag | 1;
-      in += value >= kRunFlag;
-      ring[in++ % kRing] = value;
+      in += *p >= kRunFlag;
+      ring[in++ % kRing] = *p;
       PutByte(ring[out++ % kRing], fp);
     }
+    x = static_cast<uint32_t>(p - row);
     if (in - out > kRing / 2) {  // rare: keeps room for the next steps
       while (out != in) PutByte(ring[out++ % kRing], fp);
     }
