@@ -88,16 +88,21 @@ void WriteHeader(const PCXENCODE& image, FILE* fp) {
   PutZeros(kFillerBytes, fp);
 }
 
+// Which of eight bytes loaded as one word comes first in memory among those set in diff.
+uint32_t FirstDifference(uint64_t diff) {
+  const int bits =
+      std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
+  return static_cast<uint32_t>(bits) / 8;
+}
+
 // How many bytes from p on equal p[0], at most limit: eight at a time while they last.
 uint32_t RunLength(const uint8_t* p, uint32_t limit) {
-  static_assert(std::endian::native == std::endian::little,
-                "the first differing byte is the lowest");
   if (limit == 1 || p[1] != p[0]) return 1;  // noise: predicted, so no wait on the loads
   const uint64_t pattern = p[0] * 0x0101010101010101u;
   uint32_t count = 2;
   for (uint64_t word; count + sizeof word <= limit; count += sizeof word) {
     memcpy(&word, p + count, sizeof word);
-    if (word != pattern) return count + static_cast<uint32_t>(std::countr_zero(word ^ pattern)) / 8;
+    if (word != pattern) return count + FirstDifference(word ^ pattern);
   }
   while (count < limit && p[count] == p[0]) ++count;
   return count;
