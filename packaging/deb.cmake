@@ -57,14 +57,14 @@ add_custom_command(TARGET wad3 POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:wad3> VERBATIM)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
-  # dpkg-shlibdeps names the packages of the libraries it finds first: without the i386
-  # ones it would find the amd64 system's 32-bit copies and depend on libc6-i386.
-  if(NOT EXISTS /usr/lib/i386-linux-gnu/libstdc++.so.6)
-    message(FATAL_ERROR "The i386 package's Depends come from the i386 libraries; install them with\n"
-                        "  dpkg --add-architecture i386 && apt-get update && "
-                        "apt-get install libc6:i386 libstdc++6:i386 libgcc-s1:i386")
+if(WAD3_ARCH)  # another Debian architecture, from the cross toolchain
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${WAD3_ARCH})
+  # dpkg-shlibdeps names the packages of the libraries it finds first: without that
+  # architecture's own, it would find none, or for i386 the amd64 system's 32-bit copies.
+  if(NOT EXISTS /usr/lib/${WAD3_MULTIARCH}/libstdc++.so.6)
+    message(FATAL_ERROR "The ${WAD3_ARCH} package's Depends come from the ${WAD3_ARCH} libraries; install them with\n"
+                        "  dpkg --add-architecture ${WAD3_ARCH} && apt-get update && apt-get install "
+                        "libc6:${WAD3_ARCH} libstdc++6:${WAD3_ARCH} libgcc-s1:${WAD3_ARCH}")
   endif()
 endif()
 include(CPack)
