@@ -163,7 +163,7 @@ int EncodePCX(const PCXENCODE* Encode) {
     return 0;
   }
   char buffer[kStreamBuffer];
-  FILE* fp = fopen(image.FileName, "w");
+  FILE* fp = fopen(image.FileName, "wb");  // binary: Windows would write each 0x0A as 0x0D 0x0A
   if (fp == nullptr) {
     printf("Could not create : %s\n", image.FileName);
     return 0;

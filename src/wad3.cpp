@@ -37,6 +37,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "pcx.h"
 #include "tools.h"
@@ -50,6 +51,8 @@ constexpr uint64_t kLumpSize = 32;
 constexpr uint64_t kMipHeadSize = 40;
 constexpr uint64_t kEntryBytes = 3; /* red, green, blue */
 constexpr char kPathSeparator = '/';
+constexpr char kWindowsSeparator = '\\';
+constexpr char kWindowsStream = ':'; /* file:stream */
 constexpr char kSuffix[] = ".pcx";
 constexpr size_t kStreamBuffer = 1 << 16; /* fewer, larger reads; textures run to 512 KiB */
 
@@ -110,6 +113,25 @@ WAD3MIP ReadMip(FILE* fp) {
   return mip;
 }
 
+// Whether Windows takes the file name stem.pcx for a device: the stem up to its first dot,
+// trailing spaces dropped, is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any case.
+bool IsWindowsDevice(const char* name, size_t length) {
+  std::string stem(name, static_cast<size_t>(std::find(name, name + length, '.') - name));
+  while (stem.ends_with(' ')) stem.pop_back();
+  for (char& c : stem) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+// A name that would place its file outside the output folder, or not in a file of its own.
+bool IsMalformedName(const char* name, size_t length) {
+  if (memchr(name, kPathSeparator, length) != nullptr) return true;
+  return kWindowsNames &&
+         (memchr(name, kWindowsSeparator, length) != nullptr ||
+          memchr(name, kWindowsStream, length) != nullptr || IsWindowsDevice(name, length));
+}
+
 // Prints why the run ends; returns its exit status.
 int Fail(const char* message) {
   fputs(message, stdout);
@@ -125,9 +147,7 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
 
   // The name ends at its first zero byte or with its field, and never leaves the output folder.
   const size_t nameLength = strnlen(mip.name, kWad3NameSize);
-  if (memchr(mip.name, kPathSeparator, nameLength) != nullptr) {
-    return Fail("Invalid mip entry; name is malformed.\n");
-  }
+  if (IsMalformedName(mip.name, nameLength)) return Fail("Invalid mip entry; name is malformed.\n");
 
   const size_t pathSize = strlen(OutputFolder) + nameLength + sizeof kSuffix;
   const auto FileName = Allocate<char>(pathSize);
