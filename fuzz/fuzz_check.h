@@ -1,15 +1,15 @@
 // What the harnesses share: a private working folder and a check that stops on the first fault.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "scratch.h"
 
 namespace fuzzcheck {
 
@@ -19,8 +19,7 @@ using Bytes = std::vector<uint8_t>;
 // A fresh folder holding out/; the program's lines go nowhere.
 inline const fs::path& Root() {
   static const fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "wad3-fuzz-XXXXXX").string();
-    const fs::path made = mkdtemp(pattern.data());
+    const fs::path made = scratch::MakeFolder("wad3-fuzz-");
     fs::create_directory(made / "out");
     if (freopen("/dev/null", "w", stdout) == nullptr) abort();
     return made;
@@ -30,7 +29,7 @@ inline const fs::path& Root() {
 
 inline void Check(bool ok, const char* fault, const fs::path& path = {}) {
   if (ok) return;
-  fprintf(stderr, "fault: %s %s\n", fault, path.c_str());
+  fprintf(stderr, "fault: %s %s\n", fault, path.string().c_str());
   abort();
 }
 

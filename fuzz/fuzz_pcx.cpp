@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < palette.size(); ++i) palette[i] = fill[(i * 7 + 3) % fillSize];
 
   const fs::path path = Root() / "out" / "image.pcx";
-  const PCXENCODE image = {path.c_str(), pixels.data(), width, height, palette.data(), entries};
+  const std::string name = path.string();
+  const PCXENCODE image = {name.c_str(), pixels.data(), width, height, palette.data(), entries};
   Check(EncodePCX(&image) == 1, "not written", path);
   const auto decoded = pcxdecode::Decode(ReadFile(path));
   Check(decoded.has_value(), "malformed PCX", path);

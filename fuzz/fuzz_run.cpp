@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path package = root / "p.wad";
   std::ofstream(package, std::ios::binary)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  EnumerateImages(package.c_str(), (root / "out/").c_str());
+  EnumerateImages(package.string().c_str(), (root / "out/").string().c_str());
 
   for (const auto& entry : fs::directory_iterator(root)) {
     Check(entry.path() == package || entry.path() == root / "out", "outside the output folder",
