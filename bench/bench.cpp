@@ -1,13 +1,16 @@
-// Measures a whole conversion against two floors: makes a large package of realistic
-// textures, then in turn converts it with the program, copies it one byte per stream call
+// Measures a whole conversion against two floors: makes a large package of made-up textures,
+// or of every texture of the WAD3 packages under a folder (--from), repeated and renamed
+// until it reaches the size asked for, then in turn converts it with the program, copies it
+// one byte per stream call
 // (the design's floor: one getc_unlocked and one putc_unlocked per byte through 64 KiB
 // buffers) and copies it with cat, five times each. Every run writes into a fresh folder
 // or file after a sync, as users convert each package into a folder of its own: on ext4
 // overwriting makes each truncated file flush at close. Nothing is deleted until all the
 // timing is done. Prints medians of wall and user time, the paired ratios and peak memory.
-//   build/bench/wad3-bench [--program build/wad3]... [--runs 5] [--dir /tmp] MB...
-//   build/bench/wad3-bench --make PACKAGE MB     (only writes the package, for profiling)
+//   build/bench/wad3-bench [--program build/wad3]... [--runs 5] [--dir /tmp] [--from DIR] MB...
+//   build/bench/wad3-bench [--from DIR] --make PACKAGE MB   (only writes the package)
 //   build/bench/wad3-bench --copy FROM TO        (only the per-byte copy)
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "textures.h"
 #include "wadpack.h"
 
 namespace {
@@ -56,8 +60,18 @@ Texture MakeTexture(unsigned index, unsigned& seed) {
   return t;
 }
 
+// The index-th texture: made up, or the next of the real ones, renamed so that no two share
+// a file name.
+Texture NextTexture(unsigned index, unsigned& seed, const std::vector<Texture>& real) {
+  if (real.empty()) return MakeTexture(index, seed);
+  Texture t = real[index % real.size()];
+  const std::string suffix = "~" + std::to_string(index);
+  t.name = t.name.substr(0, 15 - suffix.size()) + suffix;
+  return t;
+}
+
 // Writes textures until the package reaches `megabytes`, then the directory.
-Package MakePackage(const fs::path& path, uint64_t megabytes) {
+Package MakePackage(const fs::path& path, uint64_t megabytes, const std::vector<Texture>& real) {
   Package p{path};
   std::ofstream out(path, std::ios::binary);
   Bytes head = {'W', 'A', 'D', '3', 0, 0, 0, 0, 0, 0, 0, 0}, directory;
@@ -65,7 +79,7 @@ Package MakePackage(const fs::path& path, uint64_t megabytes) {
   uint64_t position = 12;
   unsigned count = 0, seed = 1;
   while (position < megabytes << 20) {
-    const Texture t = MakeTexture(count, seed);
+    const Texture t = NextTexture(count, seed, real);
     Bytes lump;
     wadpack::PutTexture(lump, t);
     out.write(reinterpret_cast<const char*>(lump.data()), std::streamsize(lump.size()));
@@ -144,6 +158,7 @@ int main(int argc, char** argv) {
   fs::path dir = fs::temp_directory_path();
   int runs = 5;
   std::vector<uint64_t> sizes;
+  std::vector<Texture> real;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--program" && i + 1 < argc)
@@ -152,16 +167,22 @@ int main(int argc, char** argv) {
       runs = std::max(1, atoi(argv[++i]));
     else if (arg == "--dir" && i + 1 < argc)
       dir = argv[++i];
-    else if (arg == "--make" && i + 2 < argc)
-      return MakePackage(argv[i + 1], uint64_t(atoi(argv[i + 2]))).bytes == 0;
+    else if (arg == "--from" && i + 1 < argc) {
+      real = textures::Load(argv[++i]);
+      if (real.empty()) {
+        fprintf(stderr, "no WAD3 textures under %s\n", argv[i]);
+        return 2;
+      }
+    } else if (arg == "--make" && i + 2 < argc)
+      return MakePackage(argv[i + 1], uint64_t(atoi(argv[i + 2])), real).bytes == 0;
     else if (arg == "--copy" && i + 2 < argc)
       return CopyBytes(argv[i + 1], argv[i + 2]);
     else if (atoi(argv[i]) > 0)
       sizes.push_back(uint64_t(atoi(argv[i])));
     else {
       fputs(
-          "usage: wad3-bench [--program PATH]... [--runs N] [--dir DIR] MB...\n"
-          "       wad3-bench --make PACKAGE MB\n"
+          "usage: wad3-bench [--program PATH]... [--runs N] [--dir DIR] [--from DIR] MB...\n"
+          "       wad3-bench [--from DIR] --make PACKAGE MB\n"
           "       wad3-bench --copy FROM TO\n",
           stderr);
       return 2;
@@ -173,13 +194,29 @@ int main(int argc, char** argv) {
   std::string pattern = (dir / "wad3-bench-XXXXXX").string();
   const fs::path root = mkdtemp(pattern.data());
 
+  if (real.empty()) {
+    printf("textures: made up, half noise and half bands\n");
+  } else {
+    uint64_t pixels = 0;
+    for (const Texture& t : real) pixels += t.pixels.size();
+    printf("textures: %zu real ones, %.1f MB of pixels, repeated and renamed\n", real.size(),
+           double(pixels) / (1 << 20));
+  }
   printf("%-8s %-24s %8s %8s %8s %8s %8s %8s %9s %9s %8s %8s %8s\n", "package", "program", "wall s",
          "user s", "copy s", "user s", "cat s", "user s", "user/copy", "wall/cat", "s/GB",
          "peak MiB", "tex MiB");
-  fflush(stdout);  // before fork, or every child repeats what is buffered
+  // Every package first: a child's peak memory counts what this process held when it forked.
+  std::vector<Package> packages;
   for (const uint64_t megabytes : sizes) {
-    const Package package =
-        MakePackage(root / ("package-" + std::to_string(megabytes) + ".wad"), megabytes);
+    packages.push_back(
+        MakePackage(root / ("package-" + std::to_string(megabytes) + ".wad"), megabytes, real));
+  }
+  std::vector<Texture>().swap(real);
+  malloc_trim(0);
+  fflush(stdout);  // before fork, or every child repeats what is buffered
+  for (size_t size = 0; size < sizes.size(); ++size) {
+    const uint64_t megabytes = sizes[size];
+    const Package& package = packages[size];
     const std::string wad = package.path.string();
     std::vector<std::vector<Timing>> converted(programs.size());
     std::vector<Timing> copied, catted;
