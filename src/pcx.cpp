@@ -50,6 +50,9 @@ constexpr unsigned kFillerBytes = 54;
 constexpr unsigned kRunFlag = 0xC0; /* 11xxxxxx: a run count in the low six bits */
 constexpr uint32_t kMaxRun = 63;    /* the largest count six bits hold */
 
+constexpr uint32_t kBlock = 64;  /* pixels whose run ends one 64-bit mask holds */
+constexpr size_t kStaged = 2048; /* bytes staged before they are sent: 1024 pixels or more */
+
 constexpr uint8_t kPaletteMarker = 0x0C;
 constexpr uint32_t kPaletteEntries = 256;
 constexpr uint32_t kEntryBytes = 3; /* red, green, blue */
@@ -88,59 +91,91 @@ void WriteHeader(const PCXENCODE& image, FILE* fp) {
   PutZeros(kFillerBytes, fp);
 }
 
-// Which of eight bytes loaded as one word comes first in memory among those set in diff.
-uint32_t FirstDifference(uint64_t diff) {
-  const int bits =
-      std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
-  return static_cast<uint32_t>(bits) / 8;
+// Eight bytes from p as one word, the first byte lowest, whatever the machine's byte order.
+uint64_t Load8(const uint8_t* p) {
+  uint64_t word;
+  memcpy(&word, p, sizeof word);
+  return std::endian::native == std::endian::little ? word : __builtin_bswap64(word);
 }
 
-// How many bytes from p on equal p[0], at most limit: eight at a time while they last.
-uint32_t RunLength(const uint8_t* p, uint32_t limit) {
-  if (limit == 1 || p[1] != p[0]) return 1;  // noise: predicted, so no wait on the loads
-  const uint64_t pattern = p[0] * 0x0101010101010101u;
-  uint32_t count = 2;
-  for (uint64_t word; count + sizeof word <= limit; count += sizeof word) {
-    memcpy(&word, p + count, sizeof word);
-    if (word != pattern) return count + FirstDifference(word ^ pattern);
+// Which of the pixels from row[base] on, 64 at most, end a run: bit i is set when pixel
+// base + i is the row's last or differs from the next. Eight pairs are compared at once.
+uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F, kHigh = 0x8080808080808080;
+  constexpr uint64_t kGather = 0x0102040810204080; /* bit 8k to bit 56 + k */
+  const uint32_t size = std::min(kBlock, width - base);
+  const bool last = width - base <= kBlock;
+  const uint8_t* pixels = row + base;
+  uint8_t tail[kBlock + 8];  // the last block, padded: the row may end the image
+  if (last) {
+    memcpy(tail, pixels, size);
+    memset(tail + size, 0, sizeof tail - size);
+    pixels = tail;
   }
-  while (count < limit && p[count] == p[0]) ++count;
-  return count;
+  uint64_t ends = 0;
+#pragma GCC unroll 8
+  for (uint32_t i = 0; i < kBlock; i += 8) {
+    const uint64_t diff = Load8(pixels + i) ^ Load8(pixels + i + 1);
+    const uint64_t nonzero = (((diff & kLow7) + kLow7) | diff) & kHigh;  // 0x80 per such byte
+    ends |= ((nonzero >> 7) * kGather >> 56) << i;
+  }
+  if (last) ends = (ends | uint64_t{1} << (size - 1)) & (~uint64_t{0} >> (kBlock - size));
+  return ends;
 }
 
-// Encodes one row. Each step finds one run, stages its one or two bytes in a ring without
-// branching on whether a count byte is needed (that is as random as the pixels), and sends
-// the oldest staged byte: the stream writes, each waiting on the one before, then overlap
-// the run search instead of following it. What is still staged goes out at the end.
+void Send(const uint8_t* bytes, size_t count, FILE* fp) {
+  for (size_t i = 0; i < count; ++i) PutByte(bytes[i], fp);
+}
+
+// Encodes one row, run by run. A run of count pixels of one value, cut into pieces of at
+// most 63 and never continued into the next row, becomes the count byte 0xC0 | count and
+// the value; a lone value below 0xC0, which cannot pass for a count byte, stands alone.
+// The run ends of 64 pixels are found at once, and each run's bytes are staged without
+// branching on whether it needs a count byte (that is as random as the pixels), then sent.
 void WriteRow(const uint8_t* row, uint32_t width, FILE* fp) {
-  constexpr size_t kRing = 512;  // a power of two: the index wraps with a mask
-  uint8_t ring[kRing];
-  // Bytes staged and bytes sent: each step stages at most one more than it sends.
-  size_t in = 0, out = 0;
-  for (uint32_t x = 0; x < width;) {
-    // Lone bytes first, as in noise: a byte that differs from the next is a run of one.
-    const uint8_t* p = row + x;
-    const uint8_t* const lone = row + std::min<uint32_t>(width - 1, x + kRing / 4);
-    for (; p < lone && p[1] != p[0]; ++p) {
-      ring[in % kRing] = kRunFlag | 1;
-      in += *p >= kRunFlag;
-      ring[in++ % kRing] = *p;
-      PutByte(ring[out++ % kRing], fp);
+  uint8_t staged[kStaged];
+  size_t n = 0;        // bytes staged
+  uint32_t start = 0;  // the current run's first pixel
+  for (uint32_t base = 0; base < width; base += kBlock) {
+    const uint32_t size = std::min(kBlock, width - base);
+    uint64_t ends = RunEnds(row, base, width);
+    if (start == base && ends == ~uint64_t{0} >> (kBlock - size)) {
+      // Every pixel a run of its own, as in noise: the same rule with count 1.
+      for (uint32_t x = base; x < base + size; ++x) {
+        const bool counted = row[x] >= kRunFlag;
+        staged[n] = kRunFlag | 1;
+        staged[n + counted] = row[x];
+        n += counted + 1;
+      }
+      start = base + size;
+      ends = 0;
     }
-    x = static_cast<uint32_t>(p - row);
-    if (in - out > kRing / 2) {  // rare: keeps room for the next steps
-      while (out != in) PutByte(ring[out++ % kRing], fp);
+    for (; ends != 0; ends &= ends - 1) {
+      const uint32_t end = base + static_cast<uint32_t>(std::countr_zero(ends)) + 1;
+      const uint8_t value = row[start];
+      uint32_t count = end - start;
+      start = end;
+      if (count > kMaxRun) {  // long runs, as in bands: whole pieces of 63 straight away
+        Send(staged, n, fp);
+        n = 0;
+        for (; count > kMaxRun; count -= kMaxRun) {
+          PutByte(kRunFlag | kMaxRun, fp);
+          PutByte(value, fp);
+        }
+        if (count == 0) continue;
+      }
+      // A count byte when the run is longer than one pixel or the value could pass for one.
+      const bool counted = count > 1 || value >= kRunFlag;
+      staged[n] = static_cast<uint8_t>(kRunFlag | count);
+      staged[n + counted] = value;
+      n += counted + 1;
     }
-    const uint8_t value = row[x];
-    const uint32_t count = RunLength(row + x, std::min(width - x, kMaxRun));
-    // A lone byte that could pass for a count byte gets a count byte of its own.
-    ring[in % kRing] = static_cast<uint8_t>(kRunFlag | count);
-    in += count > 1 || value >= kRunFlag;
-    ring[in++ % kRing] = value;
-    PutByte(ring[out++ % kRing], fp);
-    x += count;
+    if (n > kStaged - 2 * kBlock) {  // room for the next block's two bytes a pixel
+      Send(staged, n, fp);
+      n = 0;
+    }
   }
-  while (out != in) PutByte(ring[out++ % kRing], fp);
+  Send(staged, n, fp);
 }
 
 // Always the marker and exactly 256 entries, so readers find the palette 769 bytes from the end.

@@ -32,6 +32,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -73,14 +74,33 @@ std::unique_ptr<T[]> Allocate(uint64_t count) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
 }
 
+// Where the k-th byte in memory of a word lies in its value, on this machine.
+constexpr unsigned ByteShift(unsigned k) {
+  constexpr unsigned kLastByte = sizeof(uint64_t) - 1;
+  return 8 * (std::endian::native == std::endian::little ? k : kLastByte - k);
+}
+
 // A position at or past the end of the package reads as end of file, however large.
 void SeekTo(FILE* fp, uint64_t position, uint64_t size) {
   fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET);
 }
 
+uint8_t ReadByte(FILE* fp) {
+  return static_cast<uint8_t>(getc_unlocked(fp));
+}
+
 void ReadBytes(FILE* fp, void* out, uint64_t count) {
   auto* bytes = static_cast<uint8_t*>(out);
-  for (uint64_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(getc_unlocked(fp));
+  uint64_t i = 0;
+  // Eight bytes gathered in a word and stored at once: with no byte stored between the
+  // reads, the compiler keeps the stream's position in a register from one to the next.
+  for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
+    uint64_t word = 0;
+#pragma GCC unroll 8
+    for (unsigned k = 0; k < sizeof word; ++k) word |= uint64_t{ReadByte(fp)} << ByteShift(k);
+    memcpy(bytes + i, &word, sizeof word);
+  }
+  for (; i < count; ++i) bytes[i] = ReadByte(fp);
 }
 
 WAD3HEAD ReadHead(FILE* fp) {

@@ -92,6 +92,29 @@ TEST(EncodePCX, EncodesEachRowInRunsOfAtMost63) {
     loneRows.insert(loneRows.end(), {0xC1, lone.back()});
   }
   EXPECT_EQ(Rows(Encode(2000, 1, lone)), loneRows);
+
+  // Long rows against the rule applied pixel by pixel: first lone pixels, nine in ten of
+  // them needing a count byte, then lone pixels and runs up to 40, then up to 150, of random
+  // values. The bytes staged for a row fill and empty many times over.
+  constexpr uint32_t kWide = 6000, kHigh = 3;
+  Bytes mixed, mixedRows;
+  for (unsigned seed = 5; mixed.size() < kWide * kHigh;) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t y = mixed.size() / kWide, left = kWide - mixed.size() % kWide;
+    const size_t length = y == 0 || (seed >> 8) % 8 != 0 ? 1 : 1 + (seed >> 12) % (y * 110 - 70);
+    const auto value =
+        static_cast<uint8_t>(y == 0 && (seed >> 8) % 10 != 0 ? seed >> 24 | 0xC0 : seed >> 24);
+    mixed.insert(mixed.end(), std::min<size_t>(length, left), value);
+  }
+  for (uint32_t y = 0; y < kHigh; ++y) {
+    const uint8_t* row = mixed.data() + size_t{y} * kWide;
+    for (uint32_t x = 0, count; x < kWide; x += count) {
+      for (count = 1; x + count < kWide && count < 63 && row[x + count] == row[x];) ++count;
+      if (count > 1 || row[x] >= 0xC0) mixedRows.push_back(static_cast<uint8_t>(0xC0 + count));
+      mixedRows.push_back(row[x]);
+    }
+  }
+  EXPECT_EQ(Rows(Encode(kWide, kHigh, mixed)), mixedRows);
 }
 
 TEST(EncodePCX, WritesTheHeaderAndPrintsThePathWithTheSize) {
