@@ -99,21 +99,22 @@ uint64_t Load8(const uint8_t* p) {
 }
 
 // Which of the pixels from row[base] on, 64 at most, end a run: bit i is set when pixel
-// base + i is the row's last or differs from the next. Eight pairs are compared at once.
-uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width) {
+// base + i is the row's last or differs from the next. Eight pairs are compared at once;
+// the words may reach past the row, but never past the image.
+uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width, const uint8_t* imageEnd) {
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F, kHigh = 0x8080808080808080;
   constexpr uint64_t kGather = 0x0102040810204080; /* bit 8k to bit 56 + k */
   const uint32_t size = std::min(kBlock, width - base);
   const bool last = width - base <= kBlock;
   const uint8_t* pixels = row + base;
-  uint8_t tail[kBlock + 8];  // the last block, padded: the row may end the image
-  if (last) {
+  uint8_t tail[kBlock + 8];  // the image's last pixels, padded
+  if (imageEnd - pixels <= kBlock) {
     memcpy(tail, pixels, size);
     memset(tail + size, 0, sizeof tail - size);
     pixels = tail;
   }
   uint64_t ends = 0;
-#pragma GCC unroll 8
+#pragma GCC unroll 8  // every shift a constant
   for (uint32_t i = 0; i < kBlock; i += 8) {
     const uint64_t diff = Load8(pixels + i) ^ Load8(pixels + i + 1);
     const uint64_t nonzero = (((diff & kLow7) + kLow7) | diff) & kHigh;  // 0x80 per such byte
@@ -124,6 +125,7 @@ uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width) {
 }
 
 void Send(const uint8_t* bytes, size_t count, FILE* fp) {
+#pragma GCC unroll 4  // a quarter of the loop's own steps a byte
   for (size_t i = 0; i < count; ++i) PutByte(bytes[i], fp);
 }
 
@@ -132,20 +134,20 @@ void Send(const uint8_t* bytes, size_t count, FILE* fp) {
 // the value; a lone value below 0xC0, which cannot pass for a count byte, stands alone.
 // The run ends of 64 pixels are found at once, and each run's bytes are staged without
 // branching on whether it needs a count byte (that is as random as the pixels), then sent.
-void WriteRow(const uint8_t* row, uint32_t width, FILE* fp) {
+void WriteRow(const uint8_t* row, uint32_t width, const uint8_t* imageEnd, FILE* fp) {
   uint8_t staged[kStaged];
   size_t n = 0;        // bytes staged
   uint32_t start = 0;  // the current run's first pixel
   for (uint32_t base = 0; base < width; base += kBlock) {
     const uint32_t size = std::min(kBlock, width - base);
-    uint64_t ends = RunEnds(row, base, width);
+    uint64_t ends = RunEnds(row, base, width, imageEnd);
     if (start == base && ends == ~uint64_t{0} >> (kBlock - size)) {
       // Every pixel a run of its own, as in noise: the same rule with count 1.
+#pragma GCC unroll 8  // an eighth of the loop's own steps a pixel
       for (uint32_t x = base; x < base + size; ++x) {
-        const bool counted = row[x] >= kRunFlag;
         staged[n] = kRunFlag | 1;
-        staged[n + counted] = row[x];
-        n += counted + 1;
+        n += row[x] >= kRunFlag;
+        staged[n++] = row[x];
       }
       start = base + size;
       ends = 0;
@@ -167,8 +169,8 @@ void WriteRow(const uint8_t* row, uint32_t width, FILE* fp) {
       // A count byte when the run is longer than one pixel or the value could pass for one.
       const bool counted = count > 1 || value >= kRunFlag;
       staged[n] = static_cast<uint8_t>(kRunFlag | count);
-      staged[n + counted] = value;
-      n += counted + 1;
+      n += counted;
+      staged[n++] = value;
     }
     if (n > kStaged - 2 * kBlock) {  // room for the next block's two bytes a pixel
       Send(staged, n, fp);
@@ -208,7 +210,10 @@ int EncodePCX(const PCXENCODE* Encode) {
 
   WriteHeader(image, fp);
   const uint8_t* row = image.ImageData;
-  for (uint32_t y = 0; y < image.Height; ++y, row += image.Width) WriteRow(row, image.Width, fp);
+  const uint8_t* const imageEnd = row + size_t{image.Width} * image.Height;
+  for (uint32_t y = 0; y < image.Height; ++y, row += image.Width) {
+    WriteRow(row, image.Width, imageEnd, fp);
+  }
   WritePalette(image, fp);
 
   // A full disk shows up only when the buffer is flushed: check the stream and the close.

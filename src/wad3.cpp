@@ -96,7 +96,7 @@ void ReadBytes(FILE* fp, void* out, uint64_t count) {
   // reads, the compiler keeps the stream's position in a register from one to the next.
   for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
     uint64_t word = 0;
-#pragma GCC unroll 8
+#pragma GCC unroll 8  // straight-line reads, which the compiler can follow
     for (unsigned k = 0; k < sizeof word; ++k) word |= uint64_t{ReadByte(fp)} << ByteShift(k);
     memcpy(bytes + i, &word, sizeof word);
   }
