@@ -108,7 +108,7 @@ uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width, const uint8_
   const bool last = width - base <= kBlock;
   const uint8_t* pixels = row + base;
   uint8_t tail[kBlock + 8];  // the image's last pixels, padded
-  if (imageEnd - pixels <= kBlock) {
+  if (static_cast<size_t>(imageEnd - pixels) <= kBlock) {
     memcpy(tail, pixels, size);
     memset(tail + size, 0, sizeof tail - size);
     pixels = tail;
