@@ -33,6 +33,7 @@
 #include <cstring>
 
 #include "tools.h"
+#include "win32.h"
 
 namespace {
 

@@ -10,6 +10,8 @@
  */
 #include "tools.h"
 
+#include "win32.h"
+
 namespace {
 
 constexpr unsigned kByteMask = 0xFF;

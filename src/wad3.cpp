@@ -42,6 +42,7 @@
 
 #include "pcx.h"
 #include "tools.h"
+#include "win32.h"
 
 namespace {
 
