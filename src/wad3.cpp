@@ -36,9 +36,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "pcx.h"
 #include "tools.h"
@@ -56,7 +58,12 @@ constexpr char kPathSeparator = '/';
 constexpr char kWindowsSeparator = '\\';
 constexpr char kWindowsStream = ':'; /* file:stream */
 constexpr char kSuffix[] = ".pcx";
-constexpr size_t kStreamBuffer = 1 << 16; /* fewer, larger reads; textures run to 512 KiB */
+// Names Windows keeps for devices, beside COM1 and LPT1 and the like; CONIN$ and CONOUT$ are
+// the console's input and output.
+constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+constexpr wchar_t kSuperscriptOne = L'\u00B9', kSuperscriptTwo = L'\u00B2',
+                  kSuperscriptThree = L'\u00B3'; /* digits in COM and LPT device names */
+constexpr size_t kStreamBuffer = 1 << 16;        /* fewer, larger reads; textures run to 512 KiB */
 
 struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
@@ -134,15 +141,18 @@ WAD3MIP ReadMip(FILE* fp) {
   return mip;
 }
 
-// Whether Windows takes the file name stem.pcx for a device: the stem up to its first dot,
-// trailing spaces dropped, is CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any case.
+// Whether Windows takes the file name stem.pcx for a device, judged in the characters it reads
+// the name as: the stem up to its first dot, trailing spaces dropped, in any case, is one of
+// kDevices, or COM or LPT and a digit, where Windows counts superscript one to three as digits.
 bool IsWindowsDevice(const char* name, size_t length) {
-  std::string stem(name, static_cast<size_t>(std::find(name, name + length, '.') - name));
-  while (stem.ends_with(' ')) stem.pop_back();
-  for (char& c : stem) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-  return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-         stem[3] >= '1' && stem[3] <= '9';
+  std::wstring stem = AnsiCharacters(name, length);
+  stem.resize(std::min(stem.find(L'.'), stem.size()));
+  while (stem.ends_with(L' ')) stem.pop_back();
+  for (wchar_t& c : stem) c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  if (std::find(std::begin(kDevices), std::end(kDevices), stem) != std::end(kDevices)) return true;
+  if (stem.size() != 4 || !(stem.starts_with(L"COM") || stem.starts_with(L"LPT"))) return false;
+  return (stem[3] >= L'1' && stem[3] <= L'9') || stem[3] == kSuperscriptOne ||
+         stem[3] == kSuperscriptTwo || stem[3] == kSuperscriptThree;
 }
 
 // A name that would place its file outside the output folder, or not in a file of its own.

@@ -428,6 +428,7 @@ TEST_F(Run, PrintsUsageForAnyOtherArgumentCount) {
 TEST_F(Run, RefusesNamesThatAreNoPlainFileOnWindows) {
   enum Outcome { kWritten, kRefused, kUncreatable };
   const std::pair<std::string, Outcome> cases[] = {
+      // clang-format off
       {"..\\x", kRefused},    {"a\\b", kRefused},     {"c:stream", kRefused},
       {"CON", kRefused},      {"nul", kRefused},      {"lpt1.tex", kRefused},
       {"Aux  ", kRefused},    {"com9", kRefused},     {"PRN.a.b", kRefused},
@@ -435,6 +436,12 @@ TEST_F(Run, RefusesNamesThatAreNoPlainFileOnWindows) {
       {"LPT0", kWritten},     {"AUX_", kWritten},     {"a?b", kUncreatable},
       {"a*b", kUncreatable},  {"a<b>", kUncreatable}, {"a|b", kUncreatable},
       {"a\"b", kUncreatable}, {"a\tb", kUncreatable},
+      // Superscript one to three count as digits there; wine reads names in code page 1252.
+      {"COM\xB9", kRefused},  {"lpt\xB3.wall", kRefused}, {"CONIN$", kRefused},
+      {"conout$.x", kRefused}, {"aux", kRefused},        {"COM\xB4", kWritten},
+      {"LPT\xB9\xB9", kWritten}, {"CONIN", kWritten},     {"CONOUT$$", kWritten},
+      {"xCOM\xB2", kWritten},
+      // clang-format on
   };
   for (const auto& [name, onWindows] : cases) {
     fs::remove_all(work_);
