@@ -56,9 +56,8 @@ constexpr size_t kStaged = 2048; /* bytes staged before they are sent: 1024 pixe
 
 constexpr uint8_t kPaletteMarker = 0x0C;
 constexpr uint32_t kPaletteEntries = 256;
-constexpr uint32_t kEntryBytes = 3; /* red, green, blue */
 
-constexpr size_t kStreamBuffer = 1 << 16; /* fewer, larger writes */
+constexpr size_t kImageBuffer = 1 << 16; /* fewer, larger writes */
 
 constexpr uint32_t kMaxWidth = 0xFFFF;   /* bytes per row is a 16-bit field */
 constexpr uint32_t kMaxHeight = 0x10000; /* window bottom, Height - 1, is a 16-bit field */
@@ -115,10 +114,15 @@ uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width, const uint8_
     pixels = tail;
   }
   uint64_t ends = 0;
-#pragma GCC unroll 8  // every shift a constant
+#pragma GCC unroll 8  // unrolled so that every shift is a constant
   for (uint32_t i = 0; i < kBlock; i += 8) {
+    // Byte k of diff is nonzero where pixel i + k differs from the next.
     const uint64_t diff = Load8(pixels + i) ^ Load8(pixels + i + 1);
-    const uint64_t nonzero = (((diff & kLow7) + kLow7) | diff) & kHigh;  // 0x80 per such byte
+    // 0x80 in each nonzero byte: its low seven bits plus 0x7F reach the top bit only if one
+    // is set, and never pass 0xFE, so no byte carries into the next and each answer is exact.
+    const uint64_t nonzero = (((diff & kLow7) + kLow7) | diff) & kHigh;
+    // Each flag, moved down to bit 8k, is carried up to bit 56 + k by the gather constant's
+    // byte 7 - k; the other products all land on distinct bits below 56, so nothing carries.
     ends |= ((nonzero >> 7) * kGather >> 56) << i;
   }
   if (last) ends = (ends | uint64_t{1} << (size - 1)) & (~uint64_t{0} >> (kBlock - size));
@@ -126,7 +130,7 @@ uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width, const uint8_
 }
 
 void Send(const uint8_t* bytes, size_t count, FILE* fp) {
-#pragma GCC unroll 4  // a quarter of the loop's own steps a byte
+#pragma GCC unroll 4  // unrolled so that the loop's own count and test come once in 4 bytes
   for (size_t i = 0; i < count; ++i) PutByte(bytes[i], fp);
 }
 
@@ -144,7 +148,7 @@ void WriteRow(const uint8_t* row, uint32_t width, const uint8_t* imageEnd, FILE*
     uint64_t ends = RunEnds(row, base, width, imageEnd);
     if (start == base && ends == ~uint64_t{0} >> (kBlock - size)) {
       // Every pixel a run of its own, as in noise: the same rule with count 1.
-#pragma GCC unroll 8  // an eighth of the loop's own steps a pixel
+#pragma GCC unroll 8  // unrolled so that the loop's own count and test come once in 8 pixels
       for (uint32_t x = base; x < base + size; ++x) {
         staged[n] = kRunFlag | 1;
         n += row[x] >= kRunFlag;
@@ -165,7 +169,6 @@ void WriteRow(const uint8_t* row, uint32_t width, const uint8_t* imageEnd, FILE*
           PutByte(kRunFlag | kMaxRun, fp);
           PutByte(value, fp);
         }
-        if (count == 0) continue;
       }
       // A count byte when the run is longer than one pixel or the value could pass for one.
       const bool counted = count > 1 || value >= kRunFlag;
@@ -185,8 +188,8 @@ void WriteRow(const uint8_t* row, uint32_t width, const uint8_t* imageEnd, FILE*
 void WritePalette(const PCXENCODE& image, FILE* fp) {
   PutByte(kPaletteMarker, fp);
   const uint32_t entries = std::min(image.PaletteSize, kPaletteEntries);
-  for (uint32_t i = 0; i < entries * kEntryBytes; ++i) PutByte(image.Palette[i], fp);
-  PutZeros((kPaletteEntries - entries) * kEntryBytes, fp);
+  for (uint32_t i = 0; i < entries * kPaletteEntryBytes; ++i) PutByte(image.Palette[i], fp);
+  PutZeros((kPaletteEntries - entries) * kPaletteEntryBytes, fp);
 }
 
 }  // namespace
@@ -200,13 +203,13 @@ int EncodePCX(const PCXENCODE* Encode) {
     printf("Image too large : %s (%lux%lu)\n", image.FileName, width, height);
     return 0;
   }
-  char buffer[kStreamBuffer];
+  char buffer[kImageBuffer];
   FILE* fp = fopen(image.FileName, "wb");  // binary: Windows would write each 0x0A as 0x0D 0x0A
   if (fp == nullptr) {
     printf("Could not create : %s\n", image.FileName);
     return 0;
   }
-  setvbuf(fp, buffer, _IOFBF, kStreamBuffer);
+  setvbuf(fp, buffer, _IOFBF, kImageBuffer);
   printf("%s (%lux%lu)\n", image.FileName, width, height);
 
   WriteHeader(image, fp);

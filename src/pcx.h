@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+constexpr uint32_t kPaletteEntryBytes = 3; /* red, green, blue */
+
 // One image handed to the encoder. The caller owns the record and its buffers;
 // the encoder only reads them.
 struct PCXENCODE {

@@ -24,8 +24,9 @@
  * filepos + 40 + P + P/4 + P/16 + P/64: a u16 count n, then n entries of red, green, blue.
  *
  * Sizes from the file are checked in 64-bit arithmetic, so no sum or product wraps
- * past a check. A read past the end of the file gives the end-of-file value: -1 in
- * get4 and get2, the byte 0xFF in a name, palette or pixel buffer.
+ * past a check. Past the end of the file, get4 reads 0xFEFEFEFF and get2 0xFEFF, sizes
+ * the checks refuse, and a name or palette byte reads as 0xFF; pixels that would run
+ * past the end are refused before they are read.
  */
 #include "wad3.h"
 
@@ -53,17 +54,16 @@ constexpr char kTextureType = 'C';      /* 0x43 */
 constexpr uint64_t kHeadSize = 12;
 constexpr uint64_t kLumpSize = 32;
 constexpr uint64_t kMipHeadSize = 40;
-constexpr uint64_t kEntryBytes = 3; /* red, green, blue */
 constexpr char kPathSeparator = '/';
 constexpr char kWindowsSeparator = '\\';
 constexpr char kWindowsStream = ':'; /* file:stream */
 constexpr char kSuffix[] = ".pcx";
+constexpr size_t kPackageBuffer = 1 << 16; /* fewer, larger reads; textures run to 512 KiB */
 // Names Windows keeps for devices, beside COM1 and LPT1 and the like; CONIN$ and CONOUT$ are
 // the console's input and output.
 constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
 constexpr wchar_t kSuperscriptOne = L'\u00B9', kSuperscriptTwo = L'\u00B2',
                   kSuperscriptThree = L'\u00B3'; /* digits in COM and LPT device names */
-constexpr size_t kStreamBuffer = 1 << 16;        /* fewer, larger reads; textures run to 512 KiB */
 
 struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
@@ -100,11 +100,12 @@ uint8_t ReadByte(FILE* fp) {
 void ReadBytes(FILE* fp, void* out, uint64_t count) {
   auto* bytes = static_cast<uint8_t*>(out);
   uint64_t i = 0;
-  // Eight bytes gathered in a word and stored at once: with no byte stored between the
-  // reads, the compiler keeps the stream's position in a register from one to the next.
+  // Eight bytes gathered in a word and stored at once. A byte stored through a byte pointer
+  // may alias anything, the stream's own position included, so a store between two reads
+  // would make the compiler load that position again; with none, it stays in a register.
   for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
     uint64_t word = 0;
-#pragma GCC unroll 8  // straight-line reads, which the compiler can follow
+#pragma GCC unroll 8  // unrolled so that every shift is a constant
     for (unsigned k = 0; k < sizeof word; ++k) word |= uint64_t{ReadByte(fp)} << ByteShift(k);
     memcpy(bytes + i, &word, sizeof word);
   }
@@ -186,12 +187,12 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
   snprintf(FileName.get(), pathSize, "%s%.*s%s", OutputFolder, static_cast<int>(nameLength),
            mip.name, kSuffix);
 
-  // The palette lies behind the texture header and mip levels of P, P/4, P/16 and P/64 bytes.
+  // The palette lies behind the texture header and the four mip levels.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
   SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size);
   const uint16_t paletteSize = get2(fp);
-  const uint64_t paletteBytes = paletteSize * kEntryBytes;
+  const uint64_t paletteBytes = paletteSize * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
@@ -214,14 +215,14 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
 }  // namespace
 
 int EnumerateImages(const char* FileName, const char* OutputFolder) {
-  char buffer[kStreamBuffer];  // outlives the stream, which is closed first
+  char buffer[kPackageBuffer];  // outlives the stream, which is closed first
   const File package(fopen(FileName, "rb"));
   if (!package) {
     printf("File not found : %s\n", FileName);
     return 1;
   }
   FILE* fp = package.get();
-  setvbuf(fp, buffer, _IOFBF, kStreamBuffer);
+  setvbuf(fp, buffer, _IOFBF, kPackageBuffer);
   struct stat status;
   if (fstat(fileno(fp), &status) != 0) {
     printf("Could not stat file : %s\n", FileName);

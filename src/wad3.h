@@ -1,18 +1,18 @@
-// The WAD3 package records and the extraction run.
+// The WAD3 package records and the extraction run. The package layout is drawn in wad3.cpp.
 #pragma once
 
 #include <cstdint>
 
 constexpr unsigned kWad3NameSize = 16;
 
-// Package header, at offset 0.
+// Package header.
 struct WAD3HEAD {
   uint32_t identification;  // "WAD3"
   uint32_t numlumps;        // directory entries
   uint32_t infotableofs;    // position of the first directory entry
 };
 
-// Directory entry, 32 bytes.
+// Directory entry.
 struct WAD3LUMP {
   uint32_t filepos;  // position of the lump: for a texture, of its WAD3MIP
   uint32_t disksize;
@@ -24,7 +24,7 @@ struct WAD3LUMP {
   char name[kWad3NameSize];
 };
 
-// Texture header, 40 bytes at the lump's filepos.
+// Texture header, at its lump's filepos.
 struct WAD3MIP {
   char name[kWad3NameSize];  // up to the first zero byte, or all 16 bytes
   uint32_t width;
