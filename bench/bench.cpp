@@ -83,18 +83,14 @@ Package MakePackage(const fs::path& path, uint64_t megabytes, const std::vector<
     Bytes lump;
     wadpack::PutTexture(lump, t);
     out.write(reinterpret_cast<const char*>(lump.data()), std::streamsize(lump.size()));
-    wadpack::Put32(directory, uint32_t(position));
-    wadpack::Put32(directory, uint32_t(lump.size()));
-    wadpack::Put32(directory, uint32_t(lump.size()));
-    directory.insert(directory.end(), {'C', 0, 0, 0});
-    wadpack::PutName(directory, t.name);
+    wadpack::PutEntry(directory, uint32_t(position), uint32_t(lump.size()), t.type, t.name);
     p.largestTexture = std::max<uint64_t>(p.largestTexture, t.pixels.size() + t.palette.size());
     position += lump.size();
     ++count;
   }
   out.write(reinterpret_cast<const char*>(directory.data()), std::streamsize(directory.size()));
-  wadpack::Set32(head, 4, count);
-  wadpack::Set32(head, 8, uint32_t(position));
+  wadpack::Set32(head, wadpack::kCountField, count);
+  wadpack::Set32(head, wadpack::kDirectoryField, uint32_t(position));
   out.seekp(0);
   out.write(reinterpret_cast<const char*>(head.data()), 12);
   p.bytes = position + directory.size();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pcxdecode.h"
+#include "scratch.h"
 
 namespace {
 
@@ -24,9 +25,10 @@ struct Encoded {
   Bytes file;        // empty when no file was left
 };
 
+// Encodes into a folder of its own, which is gone again afterwards.
 Encoded Encode(uint32_t width, uint32_t height, const Bytes& pixels, const Bytes& palette = {}) {
-  const std::string path = testing::TempDir() + "pcx_test.pcx";
-  std::filesystem::remove(path);
+  const std::filesystem::path folder = scratch::MakeFolder("wad3-pcx-test-");
+  const std::string path = (folder / "image.pcx").string();
   const PCXENCODE image = {path.c_str(), pixels.data(),  width,
                            height,       palette.data(), static_cast<uint32_t>(palette.size() / 3)};
   testing::internal::CaptureStdout();
@@ -34,8 +36,11 @@ Encoded Encode(uint32_t width, uint32_t height, const Bytes& pixels, const Bytes
   std::string line = testing::internal::GetCapturedStdout();
   if (const size_t at = line.find(path); at != std::string::npos)
     line.replace(at, path.size(), "FILE");
-  std::ifstream in(path, std::ios::binary);
-  return {result, line, Bytes(std::istreambuf_iterator<char>(in), {})};
+  Bytes file;
+  if (std::ifstream in(path, std::ios::binary); in)
+    file.assign(std::istreambuf_iterator<char>(in), {});
+  std::filesystem::remove_all(folder);
+  return {result, line, file};
 }
 
 // The encoded rows: what lies between the header and the palette block.

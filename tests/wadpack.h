@@ -1,6 +1,8 @@
-// Builds WAD3 texture packages in memory, for the tests and for the bundled sample.
+// Builds WAD3 texture packages in memory, and reads them back, for the tests, the benchmark
+// and the bundled sample. The layout is drawn at the top of src/wad3.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +10,11 @@
 namespace wadpack {
 
 using Bytes = std::vector<uint8_t>;
+
+// Record sizes, and the fields the tests change, from the start of their record.
+constexpr size_t kHeadBytes = 12, kEntryBytes = 32, kMipHeadBytes = 40;
+constexpr size_t kCountField = 4, kDirectoryField = 8;                    // header
+constexpr size_t kWidthField = 16, kHeightField = 20, kPixelsField = 24;  // texture header
 
 struct Texture {
   std::string name;  // texture header name: 16 bytes at most, zero-padded
@@ -33,9 +40,27 @@ inline void Set32(Bytes& out, size_t at, uint32_t value) {
   for (unsigned i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+inline uint32_t Get16(const Bytes& b, uint64_t at) {
+  const uint8_t* p = b.data() + static_cast<size_t>(at);
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
+}
+
+inline uint32_t Get32(const Bytes& b, uint64_t at) {
+  return Get16(b, at) | Get16(b, at + 2) << 16;
+}
+
 inline void PutName(Bytes& out, const std::string& name) {
   for (size_t i = 0; i < 16; ++i)
     out.push_back(i < name.size() ? static_cast<uint8_t>(name[i]) : 0);
+}
+
+inline void PutEntry(Bytes& out, uint32_t filepos, uint32_t size, char type,
+                     const std::string& name) {
+  Put32(out, filepos);
+  Put32(out, size);  // disksize
+  Put32(out, size);  // size
+  out.insert(out.end(), {static_cast<uint8_t>(type), 0, 0, 0});
+  PutName(out, name);
 }
 
 // Texture header, four mip levels laid out where the palette's position expects them, palette.
@@ -78,17 +103,59 @@ inline Bytes Package(const std::vector<Texture>& textures, bool directoryFirst =
   Put32(out, directoryFirst ? 12 : lumpBase + starts.back());
   Bytes directory;
   for (uint32_t i = 0; i < count; ++i) {
-    Put32(directory, lumpBase + starts[i]);
-    Put32(directory, starts[i + 1] - starts[i]);  // disksize
-    Put32(directory, starts[i + 1] - starts[i]);  // size
-    directory.insert(directory.end(), {static_cast<uint8_t>(textures[i].type), 0, 0, 0});
-    PutName(directory, textures[i].entryName.empty() ? textures[i].name : textures[i].entryName);
+    const Texture& t = textures[i];
+    PutEntry(directory, lumpBase + starts[i], starts[i + 1] - starts[i], t.type,
+             t.entryName.empty() ? t.name : t.entryName);
   }
   const Bytes& first = directoryFirst ? directory : lumps;
   const Bytes& second = directoryFirst ? lumps : directory;
   out.insert(out.end(), first.begin(), first.end());
   out.insert(out.end(), second.begin(), second.end());
   return out;
+}
+
+// A texture read back from a package, and where its parts lie there.
+struct Found {
+  Texture texture;
+  uint64_t entry = 0;    // its directory entry
+  uint64_t mip = 0;      // its texture header
+  uint64_t pixels = 0;   // its full-size pixels
+  uint64_t palette = 0;  // its palette's entry count
+};
+
+// The textures of a package, in directory order. One whose pixels or palette do not lie
+// wholly in the package is left out; positions are checked in 64 bits before they are used.
+inline std::vector<Found> Read(const Bytes& b) {
+  std::vector<Found> found;
+  const uint64_t size = b.size();
+  if (size < kHeadBytes || !std::equal(b.begin(), b.begin() + 4, "WAD3")) return found;
+  const uint64_t count = Get32(b, kCountField), directory = Get32(b, kDirectoryField);
+  if (directory + count * kEntryBytes > size) return found;
+  auto slice = [&](uint64_t from, uint64_t to) {
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+  };
+  for (uint64_t k = 0; k < count; ++k) {
+    Found f;
+    f.entry = directory + k * kEntryBytes;
+    f.mip = Get32(b, f.entry);
+    const uint8_t type = static_cast<uint8_t>(Get16(b, f.entry + 12));
+    if (type != 'C' || f.mip + kMipHeadBytes > size) continue;
+    Texture& t = f.texture;
+    const Bytes name = slice(f.mip, f.mip + 16);
+    t.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
+    t.width = Get32(b, f.mip + kWidthField);
+    t.height = Get32(b, f.mip + kHeightField);
+    const uint64_t pixels = uint64_t{t.width} * t.height;
+    f.pixels = f.mip + Get32(b, f.mip + kPixelsField);
+    f.palette = f.mip + kMipHeadBytes + pixels + pixels / 4 + pixels / 16 + pixels / 64;
+    if (f.pixels + pixels > size || f.palette + 2 > size) continue;
+    const uint64_t entries = Get16(b, f.palette);
+    if (f.palette + 2 + entries * 3 > size) continue;
+    t.pixels = slice(f.pixels, f.pixels + pixels);
+    t.palette = slice(f.palette + 2, f.palette + 2 + entries * 3);
+    found.push_back(std::move(f));
+  }
+  return found;
 }
 
 }  // namespace wadpack
