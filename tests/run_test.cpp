@@ -269,7 +269,7 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
   // The same with the directory first: the second texture is the end of the file.
   const Bytes early = Package({first, second}, true);
   const wadpack::Found earlyAt = wadpack::Read(early).at(1);
-  auto patched = [&](uint64_t where, uint32_t value) {
+  auto patched = [&](size_t where, uint32_t value) {
     Bytes b = good;
     wadpack::Set32(b, where, value);
     return b;
@@ -279,7 +279,7 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     std::copy(name.begin(), name.end(), b.begin() + static_cast<long>(at.mip));
     return b;
   };
-  auto cut = [](const Bytes& b, uint64_t size) {
+  auto cut = [](const Bytes& b, size_t size) {
     return Bytes(b.begin(), b.begin() + static_cast<long>(size));
   };
   const auto end = uint32_t(good.size());

@@ -117,10 +117,10 @@ inline Bytes Package(const std::vector<Texture>& textures, bool directoryFirst =
 // A texture read back from a package, and where its parts lie there.
 struct Found {
   Texture texture;
-  uint64_t entry = 0;    // its directory entry
-  uint64_t mip = 0;      // its texture header
-  uint64_t pixels = 0;   // its full-size pixels
-  uint64_t palette = 0;  // its palette's entry count
+  size_t entry = 0;    // its directory entry
+  size_t mip = 0;      // its texture header
+  size_t pixels = 0;   // its full-size pixels
+  size_t palette = 0;  // its palette's entry count
 };
 
 // The textures of a package, in directory order. One whose pixels or palette do not lie
@@ -135,25 +135,25 @@ inline std::vector<Found> Read(const Bytes& b) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
   };
   for (uint64_t k = 0; k < count; ++k) {
-    Found f;
-    f.entry = directory + k * kEntryBytes;
-    f.mip = Get32(b, f.entry);
-    const uint8_t type = static_cast<uint8_t>(Get16(b, f.entry + 12));
-    if (type != 'C' || f.mip + kMipHeadBytes > size) continue;
-    Texture& t = f.texture;
-    const Bytes name = slice(f.mip, f.mip + 16);
+    const uint64_t entry = directory + k * kEntryBytes, mip = Get32(b, entry);
+    const auto type = static_cast<uint8_t>(Get16(b, entry + 12));
+    if (type != 'C' || mip + kMipHeadBytes > size) continue;
+    Texture t;
+    const Bytes name = slice(mip, mip + 16);
     t.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
-    t.width = Get32(b, f.mip + kWidthField);
-    t.height = Get32(b, f.mip + kHeightField);
-    const uint64_t pixels = uint64_t{t.width} * t.height;
-    f.pixels = f.mip + Get32(b, f.mip + kPixelsField);
-    f.palette = f.mip + kMipHeadBytes + pixels + pixels / 4 + pixels / 16 + pixels / 64;
-    if (f.pixels + pixels > size || f.palette + 2 > size) continue;
-    const uint64_t entries = Get16(b, f.palette);
-    if (f.palette + 2 + entries * 3 > size) continue;
-    t.pixels = slice(f.pixels, f.pixels + pixels);
-    t.palette = slice(f.palette + 2, f.palette + 2 + entries * 3);
-    found.push_back(std::move(f));
+    t.width = Get32(b, mip + kWidthField);
+    t.height = Get32(b, mip + kHeightField);
+    const uint64_t pixels = uint64_t{t.width} * t.height,
+                   start = mip + Get32(b, mip + kPixelsField);
+    const uint64_t palette = mip + kMipHeadBytes + pixels + pixels / 4 + pixels / 16 + pixels / 64;
+    if (start + pixels > size || palette + 2 > size) continue;
+    const uint64_t entries = Get16(b, palette);
+    if (palette + 2 + entries * 3 > size) continue;
+    t.pixels = slice(start, start + pixels);
+    t.palette = slice(palette + 2, palette + 2 + entries * 3);
+    // Each lies within the bytes in memory, so each fits in a size_t.
+    found.push_back({std::move(t), static_cast<size_t>(entry), static_cast<size_t>(mip),
+                     static_cast<size_t>(start), static_cast<size_t>(palette)});
   }
   return found;
 }
