@@ -12,7 +12,7 @@ namespace wadpack {
 using Bytes = std::vector<uint8_t>;
 
 // Record sizes, and the fields the tests change, from the start of their record.
-constexpr size_t kHeadBytes = 12, kEntryBytes = 32, kMipHeadBytes = 40;
+constexpr size_t kHeadSize = 12, kLumpSize = 32, kMipHeadSize = 40;
 constexpr size_t kCountField = 4, kDirectoryField = 8;                    // header
 constexpr size_t kWidthField = 16, kHeightField = 20, kPixelsField = 24;  // texture header
 
@@ -128,16 +128,16 @@ struct Found {
 inline std::vector<Found> Read(const Bytes& b) {
   std::vector<Found> found;
   const uint64_t size = b.size();
-  if (size < kHeadBytes || !std::equal(b.begin(), b.begin() + 4, "WAD3")) return found;
+  if (size < kHeadSize || !std::equal(b.begin(), b.begin() + 4, "WAD3")) return found;
   const uint64_t count = Get32(b, kCountField), directory = Get32(b, kDirectoryField);
-  if (directory + count * kEntryBytes > size) return found;
+  if (directory + count * kLumpSize > size) return found;
   auto slice = [&](uint64_t from, uint64_t to) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
   };
   for (uint64_t k = 0; k < count; ++k) {
-    const uint64_t entry = directory + k * kEntryBytes, mip = Get32(b, entry);
+    const uint64_t entry = directory + k * kLumpSize, mip = Get32(b, entry);
     const auto type = static_cast<uint8_t>(Get16(b, entry + 12));
-    if (type != 'C' || mip + kMipHeadBytes > size) continue;
+    if (type != 'C' || mip + kMipHeadSize > size) continue;
     Texture t;
     const Bytes name = slice(mip, mip + 16);
     t.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
@@ -145,7 +145,7 @@ inline std::vector<Found> Read(const Bytes& b) {
     t.height = Get32(b, mip + kHeightField);
     const uint64_t pixels = uint64_t{t.width} * t.height,
                    start = mip + Get32(b, mip + kPixelsField);
-    const uint64_t palette = mip + kMipHeadBytes + pixels + pixels / 4 + pixels / 16 + pixels / 64;
+    const uint64_t palette = mip + kMipHeadSize + pixels + pixels / 4 + pixels / 16 + pixels / 64;
     if (start + pixels > size || palette + 2 > size) continue;
     const uint64_t entries = Get16(b, palette);
     if (palette + 2 + entries * 3 > size) continue;
