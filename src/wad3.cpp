@@ -192,7 +192,7 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
   SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size);
   const uint16_t paletteSize = get2(fp);
-  const uint64_t paletteBytes = paletteSize * kPaletteEntryBytes;
+  const uint64_t paletteBytes = uint64_t{paletteSize} * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
