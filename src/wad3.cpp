@@ -26,7 +26,9 @@
  * Sizes from the file are checked in 64-bit arithmetic, so no sum or product wraps
  * past a check. Past the end of the file, get4 reads 0xFEFEFEFF and get2 0xFEFF, sizes
  * the checks refuse, and a name or palette byte reads as 0xFF; pixels that would run
- * past the end are refused before they are read.
+ * past the end are refused before they are read. A read or seek that fails, or a stream
+ * that ends before the size measured at the start, ends the run before the texture it
+ * was reading gets a file: those bytes are not in hand, and no 0xFF may stand for them.
  */
 #include "wad3.h"
 
@@ -89,8 +91,15 @@ constexpr unsigned ByteShift(unsigned k) {
 }
 
 // A position at or past the end of the package reads as end of file, however large.
-void SeekTo(FILE* fp, uint64_t position, uint64_t size) {
-  fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET);
+// False when the seek failed.
+bool SeekTo(FILE* fp, uint64_t position, uint64_t size) {
+  return fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET) == 0;
+}
+
+// Whether the reads since the last seek failed, or met an end of file before the size measured
+// at the start (the package shrank): checked once a record or texture part is read, not per byte.
+bool ReadFailed(FILE* fp, uint64_t size) {
+  return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(size));
 }
 
 uint8_t ReadByte(FILE* fp) {
@@ -170,12 +179,19 @@ int Fail(const char* message) {
   return 1;
 }
 
+int CannotRead(const char* package) {
+  printf("Could not read : %s\n", package);
+  return 1;
+}
+
 // Reads the texture whose header is at mippos and writes it as a PCX file.
 // Returns 0 to go on with the walk, 1 after printing why the run ends.
-int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputFolder) {
+int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos,
+                   const char* OutputFolder) {
   if (mippos >= size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
-  SeekTo(fp, mippos, size);
+  if (!SeekTo(fp, mippos, size)) return CannotRead(package);
   const WAD3MIP mip = ReadMip(fp);
+  if (ReadFailed(fp, size)) return CannotRead(package);
 
   // The name ends at its first zero byte or with its field, and never leaves the output folder.
   const size_t nameLength = strnlen(mip.name, kWad3NameSize);
@@ -190,21 +206,23 @@ int ExtractTexture(FILE* fp, uint64_t size, uint64_t mippos, const char* OutputF
   // The palette lies behind the texture header and the four mip levels.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
-  SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size);
+  if (!SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size)) return CannotRead(package);
   const uint16_t paletteSize = get2(fp);
   const uint64_t paletteBytes = uint64_t{paletteSize} * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
+  if (ReadFailed(fp, size)) return CannotRead(package);
 
   const uint64_t pixelPosition = mippos + mip.offsets[0];
   if (AddClamped(pixelPosition, pixels) > size) {
     return Fail("Invalid mip entry; offsets[0] is malformed.\n");
   }
-  SeekTo(fp, pixelPosition, size);
+  if (!SeekTo(fp, pixelPosition, size)) return CannotRead(package);
   const auto ImageData = Allocate<uint8_t>(pixels);
   if (!ImageData) return Fail("Out of memory (ImageData).\n");
   ReadBytes(fp, ImageData.get(), pixels);
+  if (ReadFailed(fp, size)) return CannotRead(package);
 
   const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), mip.width,
                                mip.height,     Palette.get(),   paletteSize};
@@ -233,16 +251,18 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   if (size < kHeadSize) return Fail("WAD3 file is malformed.\n");
 
   const WAD3HEAD head = ReadHead(fp);
+  if (ReadFailed(fp, size)) return CannotRead(FileName);
   if (head.identification != kMagic) return Fail("Invalid WAD3 header id.\n");
   if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > size) {
     return Fail("WAD3 file is malformed.\n");
   }
 
   for (uint64_t fpos = head.infotableofs, k = 0; k < head.numlumps; ++k, fpos += kLumpSize) {
-    SeekTo(fp, fpos, size);
+    if (!SeekTo(fp, fpos, size)) return CannotRead(FileName);
     const WAD3LUMP lump = ReadLump(fp);
+    if (ReadFailed(fp, size)) return CannotRead(FileName);
     if (lump.type != kTextureType) continue;
-    if (ExtractTexture(fp, size, lump.filepos, OutputFolder) != 0) return 1;
+    if (ExtractTexture(fp, size, FileName, lump.filepos, OutputFolder) != 0) return 1;
   }
   printf("\n");
   return 0;
@@ -250,10 +270,9 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
 
 #ifndef WAD3_NO_MAIN  // the fuzz harnesses call EnumerateImages themselves
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("USAGE:  WAD3 filename.wad\n", stdout);
-    return 1;
-  }
-  return EnumerateImages(argv[1], "./");
+  const int status =
+      argc == 2 ? EnumerateImages(argv[1], "./") : Fail("USAGE:  WAD3 filename.wad\n");
+  // A log that could not be written (a full disk) fails the run, though no line can say so.
+  return fflush(stdout) == 0 && ferror(stdout) == 0 ? status : 1;
 }
 #endif

@@ -169,12 +169,12 @@ TEST_F(Run, ConvertsTheBundledSample) {
 
 TEST_F(Run, ReportsPackagesThatCannotBeRead) {
   fs::create_directory(root_ / "dir.wad");
-  Result r = Wad3({"../dir.wad"});  // opens, but reads nothing; Windows opens no folder
+  Result r = Wad3({"../dir.wad"});  // opens, but every read fails; Windows opens no folder
   if (kWindows) {
     EXPECT_EQ(r.out, "File not found : ../dir.wad\n");
   } else {
     EXPECT_TRUE(r.out.starts_with("Filesize : ")) << r.out;
-    EXPECT_TRUE(r.out.ends_with("\nInvalid WAD3 header id.\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nCould not read : ../dir.wad\n")) << r.out;
   }
   EXPECT_EQ(r.status, 1);
   r = Wad3({""});
