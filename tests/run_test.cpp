@@ -1,7 +1,9 @@
 // The program end to end: packages built here, run in a fresh folder, every output checked.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -136,7 +138,7 @@ TEST_F(Run, ReadsTexturesPast2GiB) {
 // Shapes that readers trip over: odd widths, single pixels, runs at the 63 limit, values
 // that look like run counts, short palettes, and a large noisy image.
 TEST_F(Run, WritesImagesThatOtherReadersDecodeExactly) {
-  if (!ReadersPresent() && !ReadersRequired()) GTEST_SKIP() << "needs ImageMagick and netpbm";
+  if (!ReadersPresent() && !ToolsRequired()) GTEST_SKIP() << "needs ImageMagick and netpbm";
   std::vector<Texture> textures = {Make("one", 1, 1), Make("odd", 45, 7, 16),
                                    Make("short", 9, 5, 3)};
   Texture runs = Make("runs", 127, 3), high = Make("high", 33, 9),
@@ -342,6 +344,125 @@ TEST_F(Run, RemovesAFileTheDiskHadNoRoomFor) {
     fs::create_directory(work_);
     fs::create_symlink("/dev/full", work_ / "second.pcx");
     ExpectEnding(c, Convert(c.package), first);
+  }
+}
+
+// One call the program made, as strace showed it, and the file it was on: "package", "stdout"
+// or the image's path as the program named it.
+struct Call {
+  std::string name, target;
+};
+
+// The calls of a trace, with each file descriptor followed from the open that gave it.
+std::vector<Call> Calls(const fs::path& trace) {
+  std::vector<Call> calls;
+  std::map<std::string, std::string> files = {{"1", "stdout"}};
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const size_t open = line.find('(');
+    if (open == std::string::npos || line.starts_with("+++")) continue;
+    Call call{line.substr(0, open), ""};
+    if (call.name == "openat") {  // openat(AT_FDCWD, "PATH", FLAGS) = FD
+      const size_t from = line.find('"') + 1, to = line.find('"', from);
+      const std::string path = line.substr(from, to - from);
+      call.target = path.ends_with(".wad") ? "package" : path;
+      files[line.substr(line.rfind("= ") + 2)] = call.target;
+    } else {  // NAME(FD, ...
+      call.target = files[line.substr(open + 1, line.find_first_of(",)", open) - open - 1)];
+    }
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+// Every read, seek, write, close and open the program makes on the package, its images and its
+// log, failed in turn from outside by strace. Each run either goes exactly as without the fault,
+// or ends with exit status 1 and a line naming the problem last, leaving earlier images exact
+// and no partial one. A read that returns nothing is what a package that shrank after its size
+// was taken gives: in the package header, a palette or the pixels.
+TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
+  constexpr const char* kStrace = "/usr/bin/strace";
+  if (kWindows) GTEST_SKIP() << "strace traces Linux programs";
+  if (access(kStrace, X_OK) != 0) {
+    if (ToolsRequired()) FAIL() << "strace is needed under CI";
+    GTEST_SKIP() << "needs strace";
+  }
+  // Against the stream's 64 KiB buffer: the first palette and the big pixels each cross a
+  // buffer's end, so that a read fails in their middle; the big image takes two writes; the
+  // last palette runs past the end of the file, which is no fault.
+  const Texture first = Make("first", 256, 191), big = Make("big", 256, 256),
+                last = Make("last", 8, 4);
+  const Bytes whole = Package({first, big, last}, true);
+  const Bytes package(whole.begin(), whole.end() - 5);
+  WriteFile(root_ / "p.wad", package);
+  const fs::path root = fs::weakly_canonical(root_), work = fs::weakly_canonical(work_);
+  const std::string path = (root / "p.wad").string();  // as strace names it: no "../"
+  std::vector<std::string> traced = {"-P", path, "-P", (root / "out").string()};
+  for (const Texture& t : {first, big, last}) {
+    traced.insert(traced.end(),
+                  {"-P", "./" + t.name + ".pcx", "-P", (work / t.name).string() + ".pcx"});
+  }
+  tracer_ = {kStrace, "-o", (root / "trace").string()};
+  tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+  const Result clean = Wad3({path});
+  if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
+    GTEST_SKIP() << "strace may not trace here: " << clean.err;
+  ASSERT_EQ(clean.out,
+            SizeLine(package) + "./first.pcx (256x191)\n./big.pcx (256x256)\n./last.pcx (8x4)\n\n");
+  ASSERT_EQ(clean.status, 0) << clean.err;
+  const std::vector<Call> calls = Calls(root / "trace");
+
+  const std::pair<std::string, std::string> faults[] = {
+      {"read", "error=EIO"},     {"read", "retval=0"},   {"lseek", "error=EIO"},
+      {"write", "error=ENOSPC"}, {"close", "error=EIO"}, {"openat", "error=EACCES"},
+  };
+  readers_ = false;  // the clean run's images were checked by them; each run's are compared
+  for (const auto& [name, fault] : faults) {
+    unsigned n = 0;
+    for (const Call& call : calls) {
+      if (call.name != name) continue;
+      const std::string when = name + ":" + fault + ":when=" + std::to_string(++n);
+      const std::string what = when + " on " + call.target;
+      fs::remove_all(work_);
+      fs::create_directory(work_);
+      tracer_ = {kStrace, "-o", "/dev/null", "-e", "inject=" + when};
+      tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+      const Result r = Wad3({path});
+      EXPECT_EQ(r.err, "") << what;
+      for (const auto& [file, bytes] : r.files) {
+        EXPECT_TRUE(clean.files.contains(file) && clean.files.at(file) == bytes)
+            << what << ": " << file;
+      }
+      if (r.status == 0) {
+        EXPECT_EQ(r.out, clean.out) << what;
+        EXPECT_EQ(r.files.size(), clean.files.size()) << what;
+        continue;
+      }
+      EXPECT_EQ(r.status, 1) << what;
+      if (call.target == "stdout") continue;  // the log itself failed: no line can say so
+      const std::string ending =
+          call.target != "package"
+              ? (name == "openat" ? "Could not create : " : "Could not write : ") + call.target +
+                    "\n" + kWrong
+          : name == "openat" ? "File not found : " + path + "\n"
+                             : "Could not read : " + path + "\n";
+      if (!r.out.ends_with(ending)) {
+        ADD_FAILURE() << what << ":\n" << r.out;
+        continue;
+      }
+      const std::string before = r.out.substr(0, r.out.size() - ending.size());
+      EXPECT_TRUE(clean.out.starts_with(before)) << what << ":\n" << r.out;
+      // Exactly the images whose lines came before, but one whose writing failed.
+      std::set<std::string> printed, left;
+      for (size_t at = before.find("\n./"); at != std::string::npos;
+           at = before.find("\n./", at + 1)) {
+        const std::string image = before.substr(at + 1, before.find(" (", at) - at - 1);
+        if (image != call.target) printed.insert(image.substr(2));
+      }
+      for (const auto& [file, bytes] : r.files) left.insert(file);
+      EXPECT_EQ(left, printed) << what;
+    }
+    EXPECT_GT(n, 0u) << name;
   }
 }
 
