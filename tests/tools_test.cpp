@@ -3,22 +3,38 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// A scratch file: WASI has no temporary folder, so there one in the current folder, removed
+// while it is open.
+FILE* ScratchFile() {
+#ifdef __wasi__
+  static std::random_device random;
+  const std::string name = "tools-test-" + std::to_string(random()) + ".tmp";
+  FILE* fp = fopen(name.c_str(), "w+b");
+  remove(name.c_str());
+  return fp;
+#else
+  return tmpfile();
+#endif
+}
+
 // A stream holding `bytes`, positioned at its start.
 FILE* StreamOf(const Bytes& bytes) {
-  FILE* fp = tmpfile();
+  FILE* fp = ScratchFile();
   fwrite(bytes.data(), 1, bytes.size(), fp);
   rewind(fp);
   return fp;
 }
 
 Bytes Written(void (*write)(FILE*)) {
-  FILE* fp = tmpfile();
+  FILE* fp = ScratchFile();
   write(fp);
   Bytes bytes(static_cast<size_t>(ftell(fp)));
   rewind(fp);
