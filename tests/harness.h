@@ -34,6 +34,11 @@ constexpr const char* kNoInput = "NUL";
 constexpr bool kWindows = false;
 constexpr const char* kNoInput = "/dev/null";
 #endif
+#ifdef WAD3_WASI_PROGRAM
+constexpr bool kWasi = true;  // the program is wad3.wasm, started by Node's WASI
+#else
+constexpr bool kWasi = false;
+#endif
 using wadpack::Bytes;
 using wadpack::Package;
 using wadpack::Texture;

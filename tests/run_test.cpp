@@ -180,7 +180,11 @@ TEST_F(Run, ReportsPackagesThatCannotBeRead) {
   }
   EXPECT_EQ(r.status, 1);
   r = Wad3({""});
-  EXPECT_EQ(r.out, "File not found : \n");
+  if (kWasi) {  // WASI's C library opens the current folder for an empty path, as for "."
+    EXPECT_TRUE(r.out.ends_with("\nCould not read : \n")) << r.out;
+  } else {
+    EXPECT_EQ(r.out, "File not found : \n");
+  }
   EXPECT_EQ(r.status, 1);
 }
 
@@ -326,6 +330,7 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
 // A full disk shows only when the buffer is flushed, at the end or mid-file.
 TEST_F(Run, RemovesAFileTheDiskHadNoRoomFor) {
   if (kWindows) GTEST_SKIP() << "Windows has no /dev/full to fill up";
+  if (kWasi) GTEST_SKIP() << "WASI follows no link out of the program's folders, as to /dev/full";
   const Texture first = Make("first", 4, 4);
   const Ending cases[] = {
       {"disk full",
@@ -364,8 +369,9 @@ std::vector<Call> Calls(const fs::path& trace) {
     Call call{line.substr(0, open), ""};
     if (call.name == "openat") {  // openat(AT_FDCWD, "PATH", FLAGS) = FD
       const size_t from = line.find('"') + 1, to = line.find('"', from);
+      // An image as the program names it: under an emulator the open may give the full path.
       const std::string path = line.substr(from, to - from);
-      call.target = path.ends_with(".wad") ? "package" : path;
+      call.target = path.ends_with(".wad") ? "package" : "./" + path.substr(path.rfind('/') + 1);
       files[line.substr(line.rfind("= ") + 2)] = call.target;
     } else {  // NAME(FD, ...
       call.target = files[line.substr(open + 1, line.find_first_of(",)", open) - open - 1)];
@@ -373,6 +379,42 @@ std::vector<Call> Calls(const fs::path& trace) {
     calls.push_back(call);
   }
   return calls;
+}
+
+// One run with a failed call against the clean run: the same, or stopped with the problem's
+// line last, leaving exactly the images whose lines came before it, each exact.
+void ExpectNothingLost(const Result& clean, const Result& r, const Call& call,
+                       const std::string& package, const std::string& what) {
+  EXPECT_EQ(r.err, "") << what;
+  for (const auto& [file, bytes] : r.files) {
+    EXPECT_TRUE(clean.files.contains(file) && clean.files.at(file) == bytes)
+        << what << ": " << file;
+  }
+  if (r.status == 0) {
+    EXPECT_EQ(r.out, clean.out) << what;
+    EXPECT_EQ(r.files.size(), clean.files.size()) << what;
+    return;
+  }
+  EXPECT_EQ(r.status, 1) << what;
+  if (call.target == "stdout") return;  // the log itself failed: no line can say so
+  const bool opening = call.name == "openat";
+  const std::string ending =
+      call.target != "package"
+          ? (opening ? "Could not create : " : "Could not write : ") + call.target + "\n" + kWrong
+          : (opening ? "File not found : " : "Could not read : ") + package + "\n";
+  if (!r.out.ends_with(ending)) {
+    ADD_FAILURE() << what << ":\n" << r.out;
+    return;
+  }
+  const std::string before = r.out.substr(0, r.out.size() - ending.size());
+  EXPECT_TRUE(clean.out.starts_with(before)) << what << ":\n" << r.out;
+  std::set<std::string> printed, left;  // but an image whose writing failed
+  for (size_t at = before.find("\n./"); at != std::string::npos; at = before.find("\n./", at + 1)) {
+    const std::string image = before.substr(at + 1, before.find(" (", at) - at - 1);
+    if (image != call.target) printed.insert(image.substr(2));
+  }
+  for (const auto& [file, bytes] : r.files) left.insert(file);
+  EXPECT_EQ(left, printed) << what;
 }
 
 // Every read, seek, write, close and open the program makes on the package, its images and its
@@ -412,57 +454,29 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
   ASSERT_EQ(clean.status, 0) << clean.err;
   const std::vector<Call> calls = Calls(root / "trace");
 
-  const std::pair<std::string, std::string> faults[] = {
-      {"read", "error=EIO"},     {"read", "retval=0"},   {"lseek", "error=EIO"},
-      {"write", "error=ENOSPC"}, {"close", "error=EIO"}, {"openat", "error=EACCES"},
+  // Each kind of call by the names it goes by (Node's WASI writes with writev), and its fault.
+  const std::pair<std::vector<std::string>, std::string> faults[] = {
+      {{"read", "readv"}, "error=EIO"}, {{"read", "readv"}, "retval=0"},
+      {{"lseek"}, "error=EIO"},         {{"write", "writev"}, "error=ENOSPC"},
+      {{"close"}, "error=EIO"},         {{"openat"}, "error=EACCES"},
   };
   readers_ = false;  // the clean run's images were checked by them; each run's are compared
-  for (const auto& [name, fault] : faults) {
-    unsigned n = 0;
-    for (const Call& call : calls) {
-      if (call.name != name) continue;
-      const std::string when = name + ":" + fault + ":when=" + std::to_string(++n);
-      const std::string what = when + " on " + call.target;
-      fs::remove_all(work_);
-      fs::create_directory(work_);
-      tracer_ = {kStrace, "-o", "/dev/null", "-e", "inject=" + when};
-      tracer_.insert(tracer_.end(), traced.begin(), traced.end());
-      const Result r = Wad3({path});
-      EXPECT_EQ(r.err, "") << what;
-      for (const auto& [file, bytes] : r.files) {
-        EXPECT_TRUE(clean.files.contains(file) && clean.files.at(file) == bytes)
-            << what << ": " << file;
+  for (const auto& [names, fault] : faults) {
+    unsigned runs = 0;
+    for (const std::string& name : names) {
+      unsigned n = 0;
+      for (const Call& call : calls) {
+        if (call.name != name) continue;
+        const std::string when = name + ":" + fault + ":when=" + std::to_string(++n);
+        fs::remove_all(work_);
+        fs::create_directory(work_);
+        tracer_ = {kStrace, "-o", "/dev/null", "-e", "inject=" + when};
+        tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+        ExpectNothingLost(clean, Wad3({path}), call, path, when + " on " + call.target);
+        ++runs;
       }
-      if (r.status == 0) {
-        EXPECT_EQ(r.out, clean.out) << what;
-        EXPECT_EQ(r.files.size(), clean.files.size()) << what;
-        continue;
-      }
-      EXPECT_EQ(r.status, 1) << what;
-      if (call.target == "stdout") continue;  // the log itself failed: no line can say so
-      const std::string ending =
-          call.target != "package"
-              ? (name == "openat" ? "Could not create : " : "Could not write : ") + call.target +
-                    "\n" + kWrong
-          : name == "openat" ? "File not found : " + path + "\n"
-                             : "Could not read : " + path + "\n";
-      if (!r.out.ends_with(ending)) {
-        ADD_FAILURE() << what << ":\n" << r.out;
-        continue;
-      }
-      const std::string before = r.out.substr(0, r.out.size() - ending.size());
-      EXPECT_TRUE(clean.out.starts_with(before)) << what << ":\n" << r.out;
-      // Exactly the images whose lines came before, but one whose writing failed.
-      std::set<std::string> printed, left;
-      for (size_t at = before.find("\n./"); at != std::string::npos;
-           at = before.find("\n./", at + 1)) {
-        const std::string image = before.substr(at + 1, before.find(" (", at) - at - 1);
-        if (image != call.target) printed.insert(image.substr(2));
-      }
-      for (const auto& [file, bytes] : r.files) left.insert(file);
-      EXPECT_EQ(left, printed) << what;
     }
-    EXPECT_GT(n, 0u) << name;
+    EXPECT_GT(runs, 0u) << names[0];
   }
 }
 
