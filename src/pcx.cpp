@@ -33,6 +33,7 @@
 #include <cstring>
 
 #include "tools.h"
+#include "wasi.h"
 #include "win32.h"
 
 namespace {
@@ -130,6 +131,10 @@ uint64_t RunEnds(const uint8_t* row, uint32_t base, uint32_t width, const uint8_
 }
 
 void Send(const uint8_t* bytes, size_t count, FILE* fp) {
+  if constexpr (kWholeRuns) {
+    fwrite(bytes, 1, count, fp);
+    return;
+  }
 #pragma GCC unroll 4  // unrolled so that the loop's own count and test come once in 4 bytes
   for (size_t i = 0; i < count; ++i) PutByte(bytes[i], fp);
 }
