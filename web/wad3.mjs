@@ -36,5 +36,10 @@ async function isFolder(path) {
 
 if (process.argv[1] && resolve(process.argv[1]) === fileURLToPath(import.meta.url)) {
   const here = dirname(fileURLToPath(import.meta.url));
-  process.exitCode = await runWasi(resolve(here, 'wad3.wasm'), process.argv.slice(2));
+  try {
+    process.exitCode = await runWasi(resolve(here, 'wad3.wasm'), process.argv.slice(2));
+  } catch (error) {  // a program that traps ends as one that aborts
+    console.error(`wad3.wasm stopped: ${error.message}`);
+    process.exitCode = 134;
+  }
 }
