@@ -1,0 +1,74 @@
+// Small WAD3 packages built in the tests, and the native program's run on a package to compare
+// the page's with: header, directory first, then each texture's header, four mip levels and
+// palette, as tests/wadpack.h lays them out.
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+
+// A texture whose name is given as bytes (a byte string), its pixels and palette made up.
+export function texture(name, width, height) {
+  const pixels = Uint8Array.from({ length: width * height }, (_, i) => (i % 7) * 37 + name.length);
+  const palette = Uint8Array.from({ length: 768 }, (_, i) => i + name.length * 5);
+  return { name, width, height, pixels, palette };
+}
+
+export function pack(textures) {
+  const bytes = [];
+  const put32 = (v) => bytes.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
+  const lumps = textures.map((t) => {
+    const p = t.width * t.height;
+    return 40 + p + (p >> 2) + (p >> 4) + (p >> 6) + 2 + t.palette.length;
+  });
+  bytes.push(0x57, 0x41, 0x44, 0x33);
+  put32(textures.length);
+  put32(12);
+  let at = 12 + 32 * textures.length;
+  textures.forEach((t, k) => {
+    put32(at);
+    put32(lumps[k]);
+    put32(lumps[k]);
+    bytes.push(0x43, 0, 0, 0, ...name16(t.name));
+    at += lumps[k];
+  });
+  for (const t of textures) {
+    const p = t.width * t.height;
+    bytes.push(...name16(t.name));
+    put32(t.width);
+    put32(t.height);
+    for (let level = 0, offset = 40; level < 4; offset += p >> (2 * level), ++level) put32(offset);
+    bytes.push(...t.pixels, ...new Uint8Array((p >> 2) + (p >> 4) + (p >> 6)));
+    const entries = t.palette.length / 3;
+    bytes.push(entries & 255, entries >> 8, ...t.palette);
+  }
+  return Uint8Array.from(bytes);
+}
+
+function name16(name) {
+  return Array.from({ length: 16 }, (_, i) => (i < name.length ? name.charCodeAt(i) : 0));
+}
+
+// The native program's run on `bytes` as the package `name`, as `cd NAME && wad3 ../NAME`:
+// its exit status, its lines as bytes and its files, each name a byte string.
+export function runNative(program, name, bytes) {
+  const root = mkdtempSync(join(tmpdir(), 'wad3-page-test-'));
+  try {
+    writeFileSync(join(root, name), bytes);
+    mkdirSync(join(root, 'out'));
+    let status = 0, out;
+    try {
+      out = execFileSync(program, [`../${name}`], { cwd: join(root, 'out') });
+    } catch (e) {
+      status = e.status;
+      out = e.stdout;
+    }
+    const files = new Map();
+    for (const file of readdirSync(join(root, 'out'), { encoding: 'buffer' })) {  // names as bytes
+      const path = Buffer.concat([Buffer.from(join(root, 'out/')), file]);
+      files.set(file.toString('latin1'), new Uint8Array(readFileSync(path)));
+    }
+    return { status, out: new Uint8Array(out), files };
+  } finally {
+    rmSync(root, { recursive: true, force: true });
+  }
+}
