@@ -57,6 +57,7 @@ constexpr char kTextureType = 'C';      /* 0x43 */
 constexpr uint64_t kHeadSize = 12;
 constexpr uint64_t kLumpSize = 32;
 constexpr uint64_t kMipHeadSize = 40;
+constexpr uint64_t kPaletteCountSize = 2; /* u16 */
 constexpr char kPathSeparator = '/';
 constexpr char kWindowsSeparator = '\\';
 constexpr char kWindowsStream = ':'; /* file:stream */
@@ -97,10 +98,12 @@ bool SeekTo(FILE* fp, uint64_t position, uint64_t size) {
   return fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET) == 0;
 }
 
-// Whether the reads since the last seek failed, or met an end of file before the size measured
-// at the start (the package shrank): checked once a record or texture part is read, not per byte.
-bool ReadFailed(FILE* fp, uint64_t size) {
-  return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(size));
+// Whether the reads of a part of the package that ends at `end`, no further than the size
+// measured at the start, failed or met an end of file before it: the package shrank. Checked
+// once a record or texture part is read, not per byte. (The end-of-file flag alone cannot tell:
+// Windows' C library may set it on a read that only reached the end.)
+bool ReadFailed(FILE* fp, uint64_t end) {
+  return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(end));
 }
 
 uint8_t ReadByte(FILE* fp) {
@@ -197,7 +200,7 @@ int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos
   if (mippos >= size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
   if (!SeekTo(fp, mippos, size)) return CannotRead(package);
   const WAD3MIP mip = ReadMip(fp);
-  if (ReadFailed(fp, size)) return CannotRead(package);
+  if (ReadFailed(fp, std::min(mippos + kMipHeadSize, size))) return CannotRead(package);
 
   // The name ends at its first zero byte or with its field, and never leaves the output folder.
   const size_t nameLength = strnlen(mip.name, kWad3NameSize);
@@ -212,13 +215,15 @@ int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos
   // The palette lies behind the texture header and the four mip levels.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
-  if (!SeekTo(fp, AddClamped(mippos + kMipHeadSize, mipChain), size)) return CannotRead(package);
+  const uint64_t palettePosition = AddClamped(mippos + kMipHeadSize, mipChain);
+  if (!SeekTo(fp, palettePosition, size)) return CannotRead(package);
   const uint16_t paletteSize = get2(fp);
   const uint64_t paletteBytes = uint64_t{paletteSize} * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
-  if (ReadFailed(fp, size)) return CannotRead(package);
+  const uint64_t paletteEnd = AddClamped(palettePosition, kPaletteCountSize + paletteBytes);
+  if (ReadFailed(fp, std::min(paletteEnd, size))) return CannotRead(package);
 
   const uint64_t pixelPosition = mippos + mip.offsets[0];
   if (AddClamped(pixelPosition, pixels) > size) {
@@ -228,7 +233,7 @@ int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos
   const auto ImageData = Allocate<uint8_t>(pixels);
   if (!ImageData) return Fail("Out of memory (ImageData).\n");
   ReadBytes(fp, ImageData.get(), pixels);
-  if (ReadFailed(fp, size)) return CannotRead(package);
+  if (ReadFailed(fp, pixelPosition + pixels)) return CannotRead(package);
 
   const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), mip.width,
                                mip.height,     Palette.get(),   paletteSize};
@@ -257,7 +262,7 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   if (size < kHeadSize) return Fail("WAD3 file is malformed.\n");
 
   const WAD3HEAD head = ReadHead(fp);
-  if (ReadFailed(fp, size)) return CannotRead(FileName);
+  if (ReadFailed(fp, kHeadSize)) return CannotRead(FileName);
   if (head.identification != kMagic) return Fail("Invalid WAD3 header id.\n");
   if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > size) {
     return Fail("WAD3 file is malformed.\n");
@@ -266,7 +271,7 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   for (uint64_t fpos = head.infotableofs, k = 0; k < head.numlumps; ++k, fpos += kLumpSize) {
     if (!SeekTo(fp, fpos, size)) return CannotRead(FileName);
     const WAD3LUMP lump = ReadLump(fp);
-    if (ReadFailed(fp, size)) return CannotRead(FileName);
+    if (ReadFailed(fp, fpos + kLumpSize)) return CannotRead(FileName);
     if (lump.type != kTextureType) continue;
     if (ExtractTexture(fp, size, FileName, lump.filepos, OutputFolder) != 0) return 1;
   }
