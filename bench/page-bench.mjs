@@ -1,40 +1,60 @@
-// The page's own time and memory on one package, in headless Chromium as its test runs it:
-//   node bench/page-bench.mjs build-web/wad3.html PACKAGE.wad [runs]
-// For each run, a fresh page is given the package; printed: the page's time from reading the
-// file to the program's end (its data-ms), the time until every picture was in the page, and
-// the peak memory of all of Chromium's processes, as the sum of their proportional set sizes.
-import { readdirSync, readFileSync } from 'node:fs';
-import { resolve } from 'node:path';
+// The page's time and memory, side by side with the native program on the same packages:
+//   node bench/page-bench.mjs [--browser chromium|firefox] [--runs N] [--program build/wad3]
+//                             [--page build-web/wad3.html] [--no-save] PACKAGE.wad|--tiny COUNT...
+// For each package, each run: build/wad3's wall time converting it in a fresh folder; then a
+// fresh browser opens the page from disk and is given it: the time from choosing it to the last
+// picture in the page (the program's end, every picture counted and those on screen drawn); a
+// search's time, from the keystroke to the page updated; the zip saved into the downloads folder
+// (one zip, or one after another of several), checked file by file against the native program's,
+// and its time; and the peak memory of all of the browser's processes while converting and while
+// saving, as the sum of their proportional set sizes sampled every 0.1 s. --tiny COUNT makes a
+// package of COUNT textures of 2 x 2 pixels.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-import { launch } from '../web/tests/chromium.mjs';
+import { unzipSync } from '../web/node_modules/fflate/esm/index.mjs';
+import { landed, launch } from '../web/tests/browsers.mjs';
+import { packMany } from '../web/tests/wadpack.mjs';
 
-const [page, wad, runs = '3'] = process.argv.slice(2);
-if (!page || !wad) {
-  console.error('usage: node bench/page-bench.mjs build-web/wad3.html PACKAGE.wad [runs]');
+const options = { browser: 'chromium', runs: 1, program: 'build/wad3', page: 'build-web/wad3.html', save: true };
+const packages = [];
+const args = process.argv.slice(2);
+for (let i = 0; i < args.length; ++i) {
+  if (args[i] === '--tiny') packages.push({ tiny: Number(args[++i]) });
+  else if (args[i] === '--no-save') options.save = false;
+  else if (args[i].startsWith('--')) options[args[i].slice(2)] = args[++i];
+  else packages.push({ path: resolve(args[i]) });
+}
+if (packages.length === 0) {
+  console.error('usage: node bench/page-bench.mjs [--browser chromium|firefox] [--runs N] [--no-save] PACKAGE.wad|--tiny COUNT...');
   process.exit(2);
 }
+const scratch = mkdtempSync(join(tmpdir(), 'wad3-page-bench-'));
+process.on('exit', () => rmSync(scratch, { recursive: true, force: true }));
 
-// Chromium's processes: every one below this one, which launched it.
-function processes(root) {
+// The browser's processes: every one below this one, which launched it.
+function processes() {
   const parent = new Map();
   for (const pid of readdirSync('/proc').filter((p) => /^\d+$/.test(p))) {
     try {
       parent.set(pid, readFileSync(`/proc/${pid}/stat`, 'utf8').replace(/^.*\) /, '').split(' ')[1]);
     } catch {}  // gone already
   }
-  const tree = new Set([String(root)]);
+  const tree = new Set([String(process.pid)]);
   for (let grew = true; grew; ) {
     grew = false;
     for (const [pid, ppid] of parent) if (tree.has(ppid) && !tree.has(pid)) tree.add(pid), (grew = true);
   }
-  tree.delete(String(root));
+  tree.delete(String(process.pid));
   return [...tree];
 }
 
-function pssKiB(pids) {
+function pssKiB() {
   let total = 0;
-  for (const pid of pids) {
+  for (const pid of processes()) {
     try {
       total += Number(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8').match(/^Pss:\s+(\d+)/m)[1]);
     } catch {}
@@ -42,23 +62,102 @@ function pssKiB(pids) {
   return total;
 }
 
-const after = [];
-const browser = await launch({ skip: () => {}, after: (f) => after.push(f) });
-const root = process.pid;
-for (let run = 0; run < Number(runs); ++run) {
-  const tab = await browser.newPage();
-  await tab.goto(pathToFileURL(resolve(page)).href);
-  let peak = 0;
-  const sampler = setInterval(() => (peak = Math.max(peak, pssKiB(processes(root)))), 100);
-  const start = Date.now();
-  await tab.locator('input[type="file"]').setInputFiles(resolve(wad));
-  await tab.waitForFunction(() => document.body.dataset.state === 'done', null, { timeout: 0 });
-  const wall = Date.now() - start;
-  clearInterval(sampler);
-  const { ms, figures, state } = await tab.$eval('.package', (s) => ({
-    ms: Number(s.dataset.ms), figures: s.querySelectorAll('figure').length, state: s.dataset.state }));
-  console.log(`run ${run + 1}: ${state}, ${figures} images, page ${(ms / 1000).toFixed(2)} s, ` +
-              `until shown ${(wall / 1000).toFixed(2)} s, peak ${(peak / 1024).toFixed(0)} MiB`);
-  await tab.close();
+async function sampled(work) {
+  let peak = pssKiB();
+  const sampler = setInterval(() => (peak = Math.max(peak, pssKiB())), 100);
+  const started = Date.now();
+  try {
+    const result = await work();
+    return { ms: Date.now() - started, peak, result };
+  } finally {
+    clearInterval(sampler);
+  }
 }
-for (const f of after) await f();
+
+// build/wad3 on the package in a fresh folder: its wall time, and its files.
+function native(path) {
+  const folder = mkdtempSync(join(scratch, 'native-'));
+  execFileSync('sync');
+  const started = process.hrtime.bigint();
+  const run = spawnSync(resolve(options.program), [path], { cwd: folder, stdio: 'ignore' });
+  const ms = Number(process.hrtime.bigint() - started) / 1e6;
+  return { ms, status: run.status, folder, files: readdirSync(folder).length };
+}
+
+const mib = (kib) => `${(kib / 1024).toFixed(0)} MiB`;
+const s = (ms) => `${(ms / 1000).toFixed(2)} s`;
+
+for (const given of packages) {
+  if (given.tiny) {
+    given.path = join(scratch, `tiny-${given.tiny}.wad`);
+    writeFileSync(given.path, packMany(given.tiny));
+  }
+  const name = basename(given.path), folder = name.replace(/\.wad$/i, '');
+  console.log(`${name}: ${(statSync(given.path).size / 1e6).toFixed(0)} MB, ${options.browser}`);
+  for (let run = 1; run <= Number(options.runs); ++run) {
+    const wad3 = native(given.path);
+    if (process.env.DEBUG) console.log("native", wad3.ms, wad3.files);
+    const downloads = mkdtempSync(join(scratch, 'downloads-'));
+    const after = [];
+    const browser = await launch({ skip() {}, after: (f) => after.push(f) }, options.browser, downloads);
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1366, height: 768 });
+    await page.goto(pathToFileURL(resolve(options.page)).href);
+    await page.waitForFunction(() => document.querySelector('input[type="file"]'));
+    const input = await page.$('input[type="file"]:not([webkitdirectory])');
+    const shown = await sampled(async () => {
+      await input.uploadFile(given.path);
+      await page.waitForFunction(() => document.body.dataset.state === 'done' &&
+        [...document.querySelectorAll('figure img')].every((img) => img.complete && img.naturalWidth > 0),
+        { timeout: 0, polling: 50 });
+      return page.$eval('.package', (p) => ({ state: p.dataset.state, files: Number(p.dataset.files) }));
+    });
+    const search = await page.evaluate(async () => {
+      const field = document.querySelector('input[type="search"]');
+      const times = [];
+      for (const text of ['a', 'a 6', 'a 64x64', '']) {  // as typed, then cleared
+        const started = performance.now();
+        field.value = text;
+        field.dispatchEvent(new Event('input'));
+        await new Promise((done) => requestAnimationFrame(() => setTimeout(done)));
+        times.push(performance.now() - started);
+      }
+      return Math.max(...times);
+    });
+    let line = `  run ${run}: build/wad3 ${s(wad3.ms)} (${wad3.files} files); page ${shown.result.state}, ` +
+               `${shown.result.files} files, until the last picture ${s(shown.ms)} (${(shown.ms / wad3.ms).toFixed(2)} x), ` +
+               `peak ${mib(shown.peak)}; a search ${search.toFixed(0)} ms`;
+    if (options.save) {
+      const saved = await sampled(async () => {
+        await page.click('[data-action="save-zip"]');
+        const parts = await page.$$eval('[data-action="save-part"]', (links) => links.map((a) => a.download));
+        if (parts.length === 0) return [await landed(downloads, 'wad3-textures.zip', 600000)];
+        const zips = [];
+        for (const part of parts) {
+          if (process.env.DEBUG) console.log('saving', part, Date.now());
+          await page.click(`[download="${part}"]`);
+          zips.push(await landed(downloads, part, 600000));
+        }
+        return zips;
+      });
+      let files = 0;
+      for (const zipped of saved.result) {
+        for (const [path, bytes] of Object.entries(unzipSync(zipped))) {
+          if (!path.startsWith(`${folder}/`) || Buffer.compare(bytes, readFileSync(join(wad3.folder, path.slice(folder.length + 1)))) !== 0) {
+            throw new Error(`${path} is not the native program's`);
+          }
+          ++files;
+        }
+      }
+      if (files !== wad3.files) throw new Error(`the zip holds ${files} files, build/wad3 wrote ${wad3.files}`);
+      const bytes = saved.result.reduce((sum, z) => sum + z.length, 0);
+      line += `; saved ${saved.result.length} zip${saved.result.length > 1 ? 's' : ''}, ${(bytes / 1e6).toFixed(0)} MB, ` +
+              `exact, in ${s(saved.ms)}, peak ${mib(saved.peak)}`;
+    }
+    console.log(line);
+    for (const f of after) await f();
+    rmSync(wad3.folder, { recursive: true, force: true });
+    rmSync(downloads, { recursive: true, force: true });
+    mkdirSync(downloads, { recursive: true });
+  }
+}

@@ -5,19 +5,56 @@ import { Fd, File, OpenFile, PreopenDirectory, WASI, wasi as defs } from '@bjorn
 
 import { byteString } from './names.js';
 import { pcxSize } from './pcx.js';
+import { crc32 } from './zip.js';
 
 // The package's texture entries, for the progress bar: its directory as the program walks it,
 // as far as the file holds it. Header: "WAD3", u32 entries, u32 directory position; directory:
 // 32 bytes an entry, the type at 12, 'C' for a texture.
-export function countTextures(bytes) {
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  if (bytes.length < 12 || view.getUint32(0, true) !== 0x33444157) return 0;
-  const entries = view.getUint32(4, true), directory = view.getUint32(8, true);
+export function countTextures(source) {
+  if (source.size < 12) return 0;
+  const head = source.read(0, 12), view = new DataView(head.buffer, head.byteOffset, 12);
+  if (view.getUint32(0, true) !== 0x33444157) return 0;
+  const directory = view.getUint32(8, true);
+  const entries = Math.min(view.getUint32(4, true), Math.max(0, Math.floor((source.size - directory) / 32)));
   let textures = 0;
-  for (let k = 0; k < entries && directory + 32 * (k + 1) <= bytes.length; ++k) {
-    textures += bytes[directory + 32 * k + 12] === 0x43;
+  for (let k = 0; k < entries; k += 4096) {  // a slice of the directory at a time
+    const slice = source.read(directory + 32 * k, 32 * Math.min(4096, entries - k));
+    for (let at = 12; at < slice.length; at += 32) textures += slice[at] === 0x43;
   }
   return textures;
+}
+
+// A package held in memory, as a source: its size, and read(at, length) giving the bytes there.
+export function memorySource(bytes) {
+  return { size: bytes.length, read: (at, length) => bytes.subarray(at, at + length) };
+}
+
+// A package still on disk, read through FileReaderSync (in a worker) a window of 16 MiB at a time
+// (smaller reads cost browsers more), the last four windows kept: the program reads the directory
+// and the textures it points at by turns, each mostly in order, and never needs the whole package
+// in memory.
+export function fileSource(file, reader) {
+  const kWindow = 16 << 20, kKept = 4;
+  const windows = [];  // { at, bytes }, the last used first
+  const window = (at) => {
+    const start = at - (at % kWindow);
+    let found = windows.findIndex((w) => w.at === start);
+    if (found < 0) {
+      windows.unshift({ at: start, bytes: new Uint8Array(reader.readAsArrayBuffer(file.slice(start, start + kWindow))) });
+      windows.length = Math.min(windows.length, kKept);
+      found = 0;
+    }
+    if (found > 0) windows.unshift(...windows.splice(found, 1));
+    return windows[0];
+  };
+  return {
+    size: file.size,
+    read(at, length) {  // may give fewer bytes than asked, where a window ends
+      if (at >= file.size || length === 0) return new Uint8Array(0);
+      const { at: start, bytes } = window(at);
+      return bytes.subarray(at - start, at - start + length);
+    },
+  };
 }
 
 // Standard output, taken as bytes. A terminal to the program, so that it writes each line as it
@@ -38,9 +75,19 @@ class Log extends Fd {
   }
 }
 
-// The package, read-only. The shim's files hand out a copy of every run of bytes read, which
-// the shim then copies into the program's memory; these hand out the bytes themselves.
+// The package, read-only, from its source. The shim's files hand out a copy of every run of bytes
+// read, which the shim then copies into the program's memory; these hand out the bytes themselves.
+// A read the browser refuses (the file changed or went away since it was chosen) is the program's
+// read error, as a failing disk is to the native program.
 class Package extends File {
+  constructor(source) {
+    super(new ArrayBuffer(0), { readonly: true });
+    this.source = source;
+  }
+  get size() {
+    return BigInt(this.source.size);
+  }
+
   path_open(oflags, rights, fdflags) {
     const opened = super.path_open(oflags, rights, fdflags);
     if (opened.fd_obj) opened.fd_obj = new PackageReader(this);
@@ -50,8 +97,12 @@ class Package extends File {
 
 class PackageReader extends OpenFile {
   fd_read(size) {
-    const at = Math.min(Number(this.file_pos), this.file.data.length);
-    const bytes = this.file.data.subarray(at, at + size);
+    let bytes;
+    try {
+      bytes = this.file.source.read(Number(this.file_pos), size);
+    } catch {
+      return { ret: defs.ERRNO_IO, data: new Uint8Array(0) };
+    }
     this.file_pos += BigInt(bytes.length);
     return { ret: defs.ERRNO_SUCCESS, data: bytes };
   }
@@ -84,18 +135,23 @@ class ImageWriter extends OpenFile {
   }
 }
 
-// Runs the compiled program on the package `name` (its bytes in the ArrayBuffer `data`) and
+// Runs the compiled program on the package `name` (its bytes in `source`, as memorySource or
+// fileSource give them) and
 // calls post with, in order: { type: 'start', textures }, the texture entries of its directory;
 // { type: 'log', bytes } for every write to standard output;
-// { type: 'image', name, pcx, width, height } for each image once its file is closed, name as
-// a byte string, width and height undefined where it is no PCX file; and last { type: 'end',
-// status, names }, the exit status and the names of the files left. A program that traps ends
-// with status null and its error. The ArrayBuffers posted are the run's own, to transfer.
-export function convert(program, name, data, post) {
-  post({ type: 'start', textures: countTextures(new Uint8Array(data)) });
+// { type: 'image', name, pcx, crc, width, height } for each image once its file is closed, name as
+// a byte string, pcx its bytes (a Uint8Array the run no longer uses), width and height undefined
+// where it is no PCX file; and last { type: 'end', status, names }, the exit status and the names
+// of the files left. A program that traps ends with status null and its error.
+export function convert(program, name, source, post) {
+  let textures = 0;
+  try {
+    textures = countTextures(source);
+  } catch {}  // unreadable: the program says so
+  post({ type: 'start', textures });
   const output = new PreopenDirectory('.', new Map());
   const packageName = byteString(new TextEncoder().encode(name));  // as the program reads argv
-  const input = new PreopenDirectory('..', new Map([[packageName, new Package(data, { readonly: true })]]));
+  const input = new PreopenDirectory('..', new Map([[packageName, new Package(source)]]));
   const log = new Log((bytes) => post({ type: 'log', bytes }));  // standard error too: it has none
   const fds = [new Fd(), log, log, output, input];
   const runner = new WASI(['wad3', `../${name}`], [], fds, { debug: false });
@@ -121,9 +177,8 @@ export function convert(program, name, data, post) {
 }
 
 function postImage(name, file, post) {
-  const { data } = file;  // its bytes alone, without the room it had to grow
-  const pcx = data.length === data.buffer.byteLength ? data : data.slice();
-  post({ type: 'image', name, pcx: pcx.buffer, ...pcxSize(pcx) });
+  const pcx = file.data;  // its bytes alone, without the room it had to grow
+  post({ type: 'image', name, pcx, crc: crc32(pcx), ...pcxSize(pcx) });
 }
 
 // The shim reads every path as UTF-8, which makes U+FFFD of each byte above 0x7F that is not
@@ -144,6 +199,20 @@ function keepNameBytes(runner, output, images) {
     if (folder === output && fd_obj instanceof OpenFile) images.set(fd_obj, file);
     runner.fds.push(fd_obj);
     new DataView(runner.inst.exports.memory.buffer).setUint32(opened, runner.fds.length - 1, true);
+    return defs.ERRNO_SUCCESS;
+  };
+  // An image's bytes go from the program's memory into its file once, not through a copy of each.
+  const write = imports.fd_write;
+  imports.fd_write = (fd, iovecs, count, written) => {
+    const file = runner.fds[fd];
+    if (!(file instanceof ImageWriter)) return write(fd, iovecs, count, written);
+    const view = new DataView(runner.inst.exports.memory.buffer);
+    let total = 0;
+    for (let k = 0; k < count; ++k) {
+      const at = view.getUint32(iovecs + 8 * k, true), length = view.getUint32(iovecs + 8 * k + 4, true);
+      total += file.fd_write(new Uint8Array(runner.inst.exports.memory.buffer, at, length)).nwritten;
+    }
+    view.setUint32(written, total, true);
     return defs.ERRNO_SUCCESS;
   };
   imports.path_unlink_file = (fd, at, length) =>

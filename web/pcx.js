@@ -6,6 +6,8 @@
 //   rows:   11nnnnnn v   nnnnnn copies of the byte v;   v (below 0xC0)   the byte v
 //   palette: 0x0C, then 256 entries of red, green, blue
 
+import { crc32 } from './zip.js';
+
 const kHeader = 128;
 const kPaletteBlock = 1 + 256 * 3;
 const kRunFlag = 0xc0;
@@ -46,34 +48,59 @@ export function decodePcx(file) {
   return { width, height, pixels, palette: file.subarray(end + 1) };
 }
 
-// An 8-bit BMP of the image, which the browser decodes only while it is on screen.
-//   file header, 14 bytes: "BM", u32 file size, u32 0, u32 offset of the pixels
-//   info header, 40 bytes: u32 40, i32 width, i32 height (positive: rows bottom up), u16 1 plane,
-//                          u16 8 bits, u32 0 (no compression), u32 pixel bytes, 2 x i32 0
-//                          (resolution), u32 256 colours, u32 0
-//   palette: 256 entries of blue, green, red, 0; rows bottom up, each padded to 4 bytes
-export function toBmp({ width, height, pixels, palette }) {
-  const stride = (width + 3) & ~3;
-  const offset = 14 + 40 + 256 * 4;
-  const bmp = new Uint8Array(offset + stride * height);
-  const view = new DataView(bmp.buffer);
-  bmp.set([0x42, 0x4d]);
-  view.setUint32(2, bmp.length, true);
-  view.setUint32(10, offset, true);
-  view.setUint32(14, 40, true);
-  view.setInt32(18, width, true);
-  view.setInt32(22, height, true);
-  view.setUint16(26, 1, true);
-  view.setUint16(28, 8, true);
-  view.setUint32(34, stride * height, true);
-  view.setUint32(46, 256, true);
-  for (let i = 0; i < 256; ++i) {
-    bmp[54 + 4 * i] = palette[3 * i + 2];
-    bmp[54 + 4 * i + 1] = palette[3 * i + 1];
-    bmp[54 + 4 * i + 2] = palette[3 * i];
+// An 8-bit PNG of the image, which the browser decodes only while it is on screen; with
+// `transparent`, that palette entry is fully transparent (as the game draws textures named {...).
+// The pixel data is stored, not compressed: the picture lives only while it is near the screen.
+//   signature, 8 bytes; then chunks: u32 length (big-endian, as every number here), 4 bytes type,
+//   data, u32 CRC-32 of type and data
+//   IHDR: u32 width, u32 height, 8 bits, colour type 3 (palette), 0, 0, 0 (no interlace)
+//   PLTE: 256 entries of red, green, blue; tRNS: one alpha byte per entry up to the last one kept
+//   IDAT: zlib: 0x78 0x01, stored blocks (u8 final, u16 length, u16 ~length, little-endian, bytes)
+//         of the rows, each a filter byte 0 and its pixels, then the Adler-32 of the rows
+//   IEND: no data
+export function toPng({ width, height, pixels, palette }, transparent) {
+  const raw = new Uint8Array((width + 1) * height);
+  for (let y = 0; y < height; ++y) raw.set(pixels.subarray(y * width, (y + 1) * width), y * (width + 1) + 1);
+  const kBlock = 0xffff, blocks = Math.max(1, Math.ceil(raw.length / kBlock));
+  const zlib = new Uint8Array(2 + 5 * blocks + raw.length + 4);
+  zlib.set([0x78, 0x01]);
+  let at = 2;
+  for (let b = 0; b < blocks; ++b) {
+    const run = raw.subarray(b * kBlock, (b + 1) * kBlock);
+    zlib.set([b === blocks - 1 ? 1 : 0, run.length & 255, run.length >> 8, ~run.length & 255, (~run.length >> 8) & 255], at);
+    zlib.set(run, at + 5);
+    at += 5 + run.length;
   }
-  for (let y = 0; y < height; ++y) {
-    bmp.set(pixels.subarray(y * width, (y + 1) * width), offset + (height - 1 - y) * stride);
+  new DataView(zlib.buffer).setUint32(at, adler32(raw));
+  const header = new Uint8Array(13);
+  new DataView(header.buffer).setUint32(0, width);
+  new DataView(header.buffer).setUint32(4, height);
+  header.set([8, 3, 0, 0, 0], 8);
+  const chunks = [chunk('IHDR', header), chunk('PLTE', palette.subarray(0, 768))];
+  if (transparent !== undefined) {
+    const alpha = new Uint8Array(transparent + 1).fill(255);
+    alpha[transparent] = 0;
+    chunks.push(chunk('tRNS', alpha));
   }
-  return bmp;
+  chunks.push(chunk('IDAT', zlib), chunk('IEND', new Uint8Array(0)));
+  return new Blob([Uint8Array.of(0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a), ...chunks], { type: 'image/png' });
+}
+
+function chunk(type, data) {
+  const bytes = new Uint8Array(12 + data.length), view = new DataView(bytes.buffer);
+  view.setUint32(0, data.length);
+  bytes.set(Array.from(type, (c) => c.charCodeAt(0)), 4);
+  bytes.set(data, 8);
+  view.setUint32(8 + data.length, crc32(bytes.subarray(4, 8 + data.length)));
+  return bytes;
+}
+
+function adler32(bytes) {
+  let a = 1, b = 0;
+  for (let i = 0; i < bytes.length; i += 4096) {  // sums stay exact within a run of 4096
+    for (const byte of bytes.subarray(i, i + 4096)) b += (a += byte);
+    a %= 65521;
+    b %= 65521;
+  }
+  return ((b << 16) | a) >>> 0;
 }

@@ -1,0 +1,154 @@
+// The pictures of every package, each in a cell of one size that the size control sets: from
+// thumbnails up to the textures' actual size, pixels never blurred. A package may hold tens of
+// thousands, so only the cells near the screen are in the page: each package's box is as tall as
+// all its rows, and its cells are made as they come into view and dropped as they leave it.
+import { decodePcx, toPng } from './pcx.js';
+
+// The sizes the control steps through, in CSS pixels; 0 is each texture at its actual size.
+export const kSizes = [24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 0];
+export const kDefaultSize = 5;  // 128: about eight across a laptop's screen
+const kGap = 12;
+const kCaption = 40;  // name and size, a line each
+const kMargin = 1200;  // cells made this far above and below the screen
+
+let box = kSizes[kDefaultSize];
+let packages = [];  // the page's packages, in order
+let scheduled = false;
+
+export function track(list) {
+  packages = list;
+  addEventListener('scroll', schedule, { passive: true });
+  addEventListener('resize', schedule);
+}
+
+export function setSize(index) {
+  box = kSizes[index];
+  for (const entry of packages) clear(entry);
+  schedule();
+}
+
+export const sizeLabel = (index) => (kSizes[index] === 0 ? 'Actual size' : `${kSizes[index]} px`);
+
+// A package's pictures: entry.shown is the list of its items on screen, each { name, fileName,
+// width, height } and where its file lies; entry.box the element that holds their cells.
+export function attach(entry, element) {
+  entry.box = element;
+  entry.cells = new Map();  // item -> its figure, for the cells in the page
+  entry.widest = 1;  // the largest side of its textures, for the actual size
+  entry.height = -1;
+}
+
+export function added(entry, item) {
+  if (item.width > 0) entry.widest = Math.max(entry.widest, item.width, item.height);
+  schedule();
+}
+
+// Its list changed other than at the end: the cells move, and those no longer shown go.
+export const changed = schedule;
+
+function clear(entry) {
+  for (const figure of entry.cells.values()) figure.remove();
+  entry.cells.clear();
+}
+
+// At the next frame, or soon where the browser holds frames back (a page it deems hidden).
+function schedule() {
+  if (scheduled) return;
+  scheduled = true;
+  requestAnimationFrame(render);
+  setTimeout(render, 100);
+}
+
+function metrics(entry, width) {
+  const picture = box === 0 ? Math.min(entry.widest, width) : box;
+  const cellWidth = Math.min(Math.max(picture, 72), width);
+  const columns = Math.max(1, Math.floor((width + kGap) / (cellWidth + kGap)));
+  return { picture, cellWidth, columns, rowHeight: picture + kCaption + kGap };
+}
+
+// Heights first, for every package at once, then the one measure of where each box lies, then the
+// cells: the page is laid out once a frame, however many packages it holds.
+function render() {
+  if (!scheduled) return;
+  scheduled = false;
+  const width = packages[0]?.box.parentElement.clientWidth ?? 0;  // its section's: a folded box has none
+  if (width === 0) return;
+  const laid = packages.map((entry) => {
+    const m = metrics(entry, width);
+    const height = Math.ceil(entry.shown.length / m.columns) * m.rowHeight;
+    if (height !== entry.height) entry.box.style.height = `${(entry.height = height)}px`;
+    return m;
+  });
+  const tops = packages.map((entry) => entry.box.getBoundingClientRect().top);
+  packages.forEach((entry, k) => {
+    const m = laid[k];
+    const first = Math.max(0, Math.floor((-kMargin - tops[k]) / m.rowHeight)) * m.columns;
+    const last = Math.min(entry.shown.length, Math.ceil((innerHeight + kMargin - tops[k]) / m.rowHeight) * m.columns);
+    const wanted = new Set(entry.shown.slice(first, Math.max(first, last)));
+    for (const [item, figure] of entry.cells) {
+      if (!wanted.has(item)) {
+        figure.remove();
+        entry.cells.delete(item);
+      }
+    }
+    for (let i = first; i < last; ++i) {
+      const item = entry.shown[i];
+      let figure = entry.cells.get(item);
+      if (!figure) entry.cells.set(item, (figure = entry.box.appendChild(cell(item, m))));
+      figure.style.transform = `translate(${(i % m.columns) * (m.cellWidth + kGap)}px, ${Math.floor(i / m.columns) * m.rowHeight}px)`;
+    }
+  });
+}
+
+function element(tag, className, text) {
+  const made = document.createElement(tag);
+  if (className) made.className = className;
+  if (text !== undefined) made.textContent = text;
+  return made;
+}
+
+function cell(item, { picture, cellWidth }) {
+  const figure = element('figure');
+  figure.style.width = `${cellWidth}px`;
+  const link = element('a');
+  link.href = '#';
+  link.download = item.fileName;
+  link.title = `Save ${item.fileName}`;
+  link.style.height = `${picture}px`;
+  link.addEventListener('click', () => {  // a URL for the file only once it is asked for
+    if (!link.href.startsWith('blob:')) link.href = URL.createObjectURL(new Blob([pcxFile(item)], { type: 'image/x-pcx' }));
+  });
+  if (item.width > 0 && item.height > 0) {
+    const scale = box === 0 ? Math.min(1, picture / Math.max(item.width, item.height))
+                            : picture / Math.max(item.width, item.height);
+    const img = element('img');
+    img.width = Math.max(1, Math.round(item.width * scale));
+    img.height = Math.max(1, Math.round(item.height * scale));
+    img.alt = item.fileName;
+    link.append(img);
+    setTimeout(() => draw(item, img));  // after the frame: a large picture takes a while
+  } else {
+    link.append(element('span', 'empty', item.width === undefined ? 'not shown' : 'no pixels'));
+  }
+  const caption = element('figcaption');
+  caption.title = item.fileName;
+  caption.append(element('span', 'name', item.fileName),
+                 element('span', 'size', item.width === undefined ? '' : `${item.width} × ${item.height}`));
+  figure.append(link, caption);
+  return figure;
+}
+
+// An image's PCX file.
+const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
+
+// A picture is drawn from the file the program wrote, as the game draws it: a texture named {...
+// has palette entry 255 transparent. Its URL lives until the browser has the image.
+function draw(item, img) {
+  if (!img.isConnected) return;
+  const image = decodePcx(pcxFile(item));
+  if (!image) return;
+  const url = URL.createObjectURL(toPng(image, item.name.startsWith('{') ? 255 : undefined));
+  img.addEventListener('load', () => URL.revokeObjectURL(url), { once: true });
+  img.addEventListener('error', () => URL.revokeObjectURL(url), { once: true });
+  img.src = url;
+}

@@ -1,0 +1,66 @@
+// Saving the files shown, a folder a package, as a zip: one download where it is of a size every
+// browser hands over whole, else several zips of whole files, each complete in itself, listed for
+// the user to save one by one. Each zip is made when it is asked for and let go soon after: a
+// browser holds a download's Blob in memory of its own, and Chromium hands over none once a few
+// hundred megabytes of them are held (a Blob of 620 MB never landed; one of 256 MB does alone).
+// Writing one zip into a file the user picks would need the File System Access API, which Firefox
+// and Safari lack and no test can drive.
+import { split, zip } from './zip.js';
+
+export const kPartLimit = 256 << 20;
+
+const count = new Intl.NumberFormat('en-US');
+const megabytes = (bytes) => `${count.format(Math.ceil(bytes / 1e6))} MB`;
+let held = null;  // the URL of the last zip handed over, let go at the next or after a minute
+
+function hold(url) {
+  if (held) URL.revokeObjectURL(held);
+  held = url;
+  setTimeout(() => {
+    if (held !== url) return;
+    URL.revokeObjectURL(url);
+    held = null;
+  }, 60000);
+  return url;
+}
+
+// Hands over the zip of `run` through `link` as it is clicked.
+function arm(link, run) {
+  link.addEventListener('click', () => {
+    link.href = hold(URL.createObjectURL(zip(run)));  // before the click's default action
+  });
+}
+
+// Saves `files`, as zip's files, into `parts` (the element that lists the zips when there are
+// several), with `limit` bytes a zip at most.
+export function save(files, parts, limit = kPartLimit) {
+  parts.replaceChildren();
+  parts.hidden = true;
+  const runs = split(files, limit);
+  if (runs.length === 1) {
+    const link = document.createElement('a');
+    link.download = 'wad3-textures.zip';
+    arm(link, runs[0]);
+    link.click();
+    return;
+  }
+  const total = files.reduce((sum, file) => sum + file.length, 0);
+  const line = document.createElement('p');
+  line.textContent = `These ${count.format(files.length)} files make ${megabytes(total)}, more than a browser ` +
+    `reliably saves as one file: save them as ${runs.length} zips of at most ${megabytes(limit)}, one after ` +
+    'another, each complete in itself.';
+  const list = document.createElement('ol');
+  runs.forEach((run, k) => {
+    const link = document.createElement('a'), name = `wad3-textures-${k + 1}-of-${runs.length}.zip`;
+    link.href = '#';
+    link.download = name;
+    link.textContent = `${name}, ${count.format(run.length)} files, ${megabytes(run.reduce((sum, f) => sum + f.length, 0))}`;
+    link.dataset.action = 'save-part';
+    arm(link, run);
+    const item = document.createElement('li');
+    item.append(link);
+    list.append(item);
+  });
+  parts.append(line, list);
+  parts.hidden = false;
+}

@@ -1,0 +1,319 @@
+// The page as a person uses it, opened from disk in the browser WAD3_BROWSER names (chromium or
+// firefox), headless. Packages given one by one and dropped, a broken one, a file that is no
+// package, every real package at hand (../shared/wad3-samples); a game's folder chosen and
+// searched; a browser that refuses WebAssembly; a program that traps; 70,000 tiny textures. Every
+// package's lines and files must be the native program's, the pictures the files' colours (a {
+// texture's entry 255 transparent), every zip what was shown, and no request may leave.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, join } from 'node:path';
+import { test } from 'node:test';
+import { pathToFileURL } from 'node:url';
+
+import { unzipSync } from 'fflate';
+
+import { folderName, readable } from '../names.js';
+import { decodePcx } from '../pcx.js';
+import { landed, launch } from './browsers.mjs';
+import { pack, packMany, runNative, texture } from './wadpack.mjs';
+
+const browserName = process.env.WAD3_BROWSER ?? 'chromium';
+const top = new URL('../../', import.meta.url).pathname;
+const build = process.env.WAD3_WEB_BUILD ?? join(top, 'build-web');
+const samples = join(top, '../shared/wad3-samples');
+const native = (name, bytes) => runNative(join(build, 'wad3'), name, bytes);
+
+// A fresh browser and page on `html` (the built page by default), with a scratch folder and a
+// downloads folder that go when test t ends.
+async function open(t, { html = join(build, 'wad3.html'), args } = {}) {
+  const scratch = mkdtempSync(join(tmpdir(), `wad3-${browserName}-`));
+  t.after(() => rmSync(scratch, { recursive: true, force: true }));
+  mkdirSync(join(scratch, 'downloads'));
+  const browser = await launch(t, browserName, join(scratch, 'downloads'), args);
+  if (!browser) return null;
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 900 });
+  const requests = [], errors = [];
+  page.on('request', (request) => requests.push(request.url()));
+  page.on('pageerror', (error) => errors.push(error.message));
+  await page.goto(pathToFileURL(html).href);
+  const write = (path, bytes) => {
+    mkdirSync(join(scratch, path, '..'), { recursive: true });
+    writeFileSync(join(scratch, path), bytes);
+    return join(scratch, path);
+  };
+  return { page, scratch, write, requests, errors };
+}
+
+async function choose(page, selector, ...paths) {
+  await (await page.$(selector)).uploadFile(...paths);
+}
+
+const whenDone = (page, timeout = 300000) =>
+  page.waitForFunction(() => document.body.dataset.state === 'done', { timeout, polling: 100 });
+
+// Clicks `control` and gives the bytes of the file that lands; it is then removed, so that the
+// next download of that name lands under it again.
+async function download(page, { scratch }, control, name) {
+  await (typeof control === 'string' ? page.click(control) : control.click());
+  const bytes = await landed(join(scratch, 'downloads'), name);
+  rmSync(join(scratch, 'downloads', name));
+  return bytes;
+}
+
+const packageStates = (page) => page.$$eval('.package', (sections) => sections.map((s) => ({
+  path: s.querySelector('h2').textContent, state: s.dataset.state, status: s.querySelector('.status').textContent,
+  ms: Number(s.dataset.ms), lines: s.querySelector('pre').textContent, files: Number(s.dataset.files),
+  shown: Number(s.dataset.shown), found: s.querySelector('.found').textContent, folded: s.classList.contains('folded'),
+})));
+
+// Every picture in the page, read back from the screen's bitmap: { name, rgba }.
+const pictures = (page) => page.$$eval('figure img', (imgs) => imgs.map((img) => {
+  const canvas = document.createElement('canvas');
+  [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
+  const context = canvas.getContext('2d');
+  context.drawImage(img, 0, 0);
+  return { name: img.alt, rgba: Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data) };
+}));
+
+// Every picture shown is in the page, and drawn: none left from before a search.
+const drawn = (page) => page.waitForFunction(() =>
+  [...document.querySelectorAll('.package')].every((s) => s.querySelectorAll('figure').length <= Number(s.dataset.shown)) &&
+  [...document.querySelectorAll('figure img')].every((img) => img.complete && img.naturalWidth > 0), { polling: 100 });
+
+// The files of a zip, folders left out, against the native runs' files under their folders.
+function assertZip(zipped, runs) {
+  const entries = unzipSync(zipped);
+  const want = {};
+  for (const run of runs) {
+    for (const [file, bytes] of run.files) want[`${run.folder}/${readable(file)}`] = bytes;
+  }
+  assert.deepEqual(Object.keys(entries).sort(), Object.keys(want).sort());
+  for (const [path, bytes] of Object.entries(want)) assert.deepEqual(entries[path], bytes, path);
+}
+
+test(`${browserName}: converts every package given into the native files and lines, and sends nothing`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, write, requests, errors } = opened;
+  const sample = join(top, 'examples/sample.wad');
+  const whole = pack([texture('first', 4, 4), texture('second', 8, 8)]);
+  const given = [
+    write('a/broken.wad', whole.subarray(0, whole.length - 800)),  // ends in the second's pixels
+    write('b/notes.txt', new TextEncoder().encode('this is no package at all')),
+    ...(existsSync(samples) ? readdirSync(samples).filter((f) => f.endsWith('.wad')).sort().map((f) => join(samples, f)) : []),
+    write('c/sample.wad', readFileSync(sample)),  // a second package of that name: a folder of its own
+  ];
+
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', sample);
+  await whenDone(page);
+  await drawn(page);
+  // Every picture at its file's colours; palette entry 255 of a { texture transparent.
+  const sampleRun = native('sample.wad', readFileSync(sample));
+  const shownPictures = await pictures(page);
+  assert.deepEqual(shownPictures.map((p) => p.name).sort(), [...sampleRun.files.keys()].sort());
+  let transparent = 0;
+  for (const { name, rgba } of shownPictures) {
+    const { pixels, palette } = decodePcx(sampleRun.files.get(name));
+    const clear = (i) => name.startsWith('{') && i === 255;
+    transparent += Array.from(pixels).filter(clear).length;
+    const want = Array.from(pixels).flatMap((i) => (clear(i) ? [0, 0, 0, 0] : [...palette.subarray(3 * i, 3 * i + 3), 255]));
+    assert.deepEqual(rgba, want, name);
+  }
+  assert.ok(transparent > 0, 'the sample\'s {fence has transparent pixels');
+
+  // Dropped anywhere on the page, a package converts as a chosen one does.
+  await page.evaluate((bytes) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.wad'));
+    const drop = new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true });
+    document.querySelector('footer').dispatchEvent(drop);
+  }, [...readFileSync(sample)]);
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', ...given);
+  await whenDone(page);
+  const shown = await packageStates(page);
+
+  const packages = [sample, sample, ...given];
+  assert.equal(shown.length, packages.length);
+  const taken = new Set();
+  const expected = packages.map((path, i) => {
+    const name = i === 1 ? 'dropped.wad' : basename(path);
+    return { name, folder: folderName(name, taken), ...native(name, readFileSync(path)) };
+  });
+  expected.forEach((run, i) => {
+    assert.equal(shown[i].lines, readable(run.out), run.name);
+    assert.equal(shown[i].state, run.status === 0 ? 'done' : 'failed', run.name);
+    assert.equal(shown[i].files, run.files.size, run.name);
+  });
+  assert.equal(shown[2].status, 'Stopped: Invalid mip entry; offsets[0] is malformed.');
+  assert.equal(shown[3].status, 'Stopped: Invalid WAD3 header id.');
+  assert.equal(shown[2].files, 1);
+
+  // The zip: a folder a package with files, each file the native program's.
+  const files = expected.reduce((sum, run) => sum + run.files.size, 0);
+  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files.toLocaleString('en-US')} files as a zip`);
+  assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), expected);
+
+  // One picture saved alone is its PCX file.
+  const first = await page.$('.package figure a');
+  const name = await first.evaluate((a) => a.download);
+  assert.deepEqual(await download(page, opened, first, name), expected[0].files.get(name));
+
+  // Nothing but the page itself and the Blobs it made; a connection is refused by its policy.
+  assert.equal(await page.evaluate(() => fetch('https://example.com/').then(() => 'sent', () => 'refused')), 'refused');
+  assert.deepEqual(requests.filter((url) => !/^(blob:|file:|data:)/.test(url)), []);  // data: is inline
+  assert.deepEqual(errors, []);
+  const total = shown.reduce((sum, s) => sum + s.ms, 0);
+  t.diagnostic(`${packages.length} packages, ${files} files, ${total} ms in the page`);
+});
+
+// A game's folder: made-up packages in two of its folders, a file that is no package, and every
+// real package at hand in a third.
+function gameFolder(write, scratch) {
+  const made = {
+    'game/cstrike/decals.WAD': pack([texture('concrete', 16, 16), texture('conc_old', 8, 8), texture('{grate', 4, 4)]),
+    'game/cstrike/maps/de_x.wad': pack([texture('sky', 8, 4)]),
+    'game/valve/halflife.wad': readFileSync(join(top, 'examples/sample.wad')),
+  };
+  for (const [path, bytes] of Object.entries(made)) write(path, bytes);
+  write('game/valve/readme.txt', new TextEncoder().encode('not a package'));
+  const real = existsSync(samples) ? readdirSync(samples).sort() : [];
+  if (real.length > 0) cpSync(samples, join(scratch, 'game/real'), { recursive: true });
+  const paths = [...Object.keys(made), ...real.filter((f) => f.endsWith('.wad')).map((f) => `game/real/${f}`)].sort();
+  return { paths, skipped: 1 + real.filter((f) => !f.endsWith('.wad')).length };
+}
+
+test(`${browserName}: a game's folder chosen: every package below it, in path order, a folder each in the zip`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const { paths, skipped } = gameFolder(write, scratch);
+  try {
+    await choose(page, 'input[webkitdirectory]', join(scratch, 'game'));
+  } catch (error) {  // Firefox 153's WebDriver BiDi: input.setFiles refuses a folder ("Is directory")
+    if (browserName !== 'firefox') throw error;
+    t.skip(`the driver cannot choose a folder in ${browserName}: ${error.message.split('\n')[0]}`);
+    return;
+  }
+  await whenDone(page);
+  assert.deepEqual((await packageStates(page)).map((s) => s.path), paths);
+  assert.equal(await page.$eval('#note', (n) => n.textContent), `${skipped} files not named *.wad skipped.`);
+  const runs = paths.map((path) => ({ folder: path.replace(/\.wad$/i, ''), ...native(basename(path), readFileSync(join(scratch, path))) }));
+  assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), runs);
+  await page.type('input[type="search"]', 'wall');  // the README's picture
+  await drawn(page);
+  await page.screenshot({ path: join(build, 'web.png') });
+  assert.deepEqual(errors, []);
+});
+
+test(`${browserName}: a search narrows every package, and the zip holds what it found`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const { paths } = gameFolder(write, scratch);
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', ...paths.map((path) => join(scratch, path)));
+  await whenDone(page);
+
+  // Words of the name in any case and a size: the pictures narrow, packages without one fold.
+  await page.type('input[type="search"]', 'CONC 16x16');
+  await page.waitForFunction(() => document.querySelector('[data-action="save-zip"]').textContent === 'Save the 1 file found', { polling: 50 });
+  const found = await packageStates(page);
+  assert.equal(found[0].path, 'decals.WAD');
+  assert.deepEqual([found[0].shown, found[0].found, found[0].folded], [1, '1 of 3 match', false]);
+  assert.deepEqual(found.slice(1).filter((s) => !s.folded || s.shown !== 0), []);
+  await drawn(page);
+  assert.deepEqual((await pictures(page)).map((p) => p.name), ['concrete.pcx']);
+  const decals = native('decals.WAD', readFileSync(join(scratch, paths[0])));
+  const zipped = unzipSync(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'));
+  assert.deepEqual(Object.keys(zipped), ['decals/concrete.pcx']);
+  assert.deepEqual(zipped['decals/concrete.pcx'], decals.files.get('concrete.pcx'));
+
+  // Cleared, every picture is back; more than a zip may hold makes several, each complete, the
+  // files in order across them.
+  await page.$eval('input[type="search"]', (field) => { field.value = ''; field.dispatchEvent(new Event('input')); });
+  const files = paths.reduce((sum, path) => sum + native(basename(path), readFileSync(join(scratch, path))).files.size, 0);
+  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files} files as a zip`);
+  await page.$eval('[data-action="save-zip"]', (button) => { button.dataset.partLimit = 3000000; });
+  await page.click('[data-action="save-zip"]');
+  const links = await page.$$('[data-action="save-part"]');
+  assert.ok(links.length > 1);
+  const names = [];
+  for (const link of links) names.push(...Object.keys(unzipSync(await download(page, opened, link, await link.evaluate((a) => a.download)))));
+  assert.equal(names.length, files);
+  assert.equal(names[0], 'decals/concrete.pcx');
+  assert.deepEqual(errors, []);
+});
+
+test(`${browserName}: a browser that refuses WebAssembly says so at once and offers nothing`, async (t) => {
+  const html = readFileSync(join(build, 'wad3.html'), 'utf8');
+  for (const [why, text, args] of [['policy', html.replace(" 'wasm-unsafe-eval'", ''), []]]) {
+    const folder = mkdtempSync(join(tmpdir(), 'wad3-refused-'));
+    t.after(() => rmSync(folder, { recursive: true, force: true }));
+    writeFileSync(join(folder, 'wad3.html'), text);
+    const opened = await open(t, { html: join(folder, 'wad3.html'), args });
+    if (!opened) return;
+    const { page } = opened;
+    await page.waitForFunction(() => document.body.dataset.state === 'unsupported', { timeout: 20000 });
+    const note = await page.$eval('#note', (n) => n.textContent);
+    assert.match(note, /^This browser cannot convert packages here: .+/, why);
+    assert.deepEqual(await page.$$eval('input, button', (controls) => controls.filter((c) => !c.disabled).length), 0, why);
+  }
+});
+
+// A program of one function that traps at once, in the page in place of wad3.wasm.
+const kTrap = Uint8Array.of(0, 0x61, 0x73, 0x6d, 1, 0, 0, 0, 1, 4, 1, 0x60, 0, 0, 3, 2, 1, 0, 5, 3, 1, 0, 1,
+                            7, 0x13, 2, 6, 0x5f, 0x73, 0x74, 0x61, 0x72, 0x74, 0, 0, 6, 0x6d, 0x65, 0x6d, 0x6f, 0x72, 0x79, 2, 0,
+                            10, 5, 1, 3, 0, 0, 0x0b);
+
+test(`${browserName}: a program that traps ends its package, and a fresh worker takes the next`, async (t) => {
+  const html = readFileSync(join(build, 'wad3.html'), 'utf8')
+    .replace(/(<script type="application\/wasm" id="wad3-wasm">)[^<]*/, (_, tag) => tag + Buffer.from(kTrap).toString('base64'));
+  const folder = mkdtempSync(join(tmpdir(), 'wad3-trap-'));
+  t.after(() => rmSync(folder, { recursive: true, force: true }));
+  writeFileSync(join(folder, 'wad3.html'), html);
+  const opened = await open(t, { html: join(folder, 'wad3.html') });
+  if (!opened) return;
+  const sample = join(top, 'examples/sample.wad');
+  await choose(opened.page, 'input[type="file"]:not([webkitdirectory])', sample, opened.write('x/again.wad', readFileSync(sample)));
+  await whenDone(opened.page, 30000);
+  const shown = await packageStates(opened.page);
+  assert.equal(shown.length, 2);
+  for (const s of shown) assert.match(s.status, /^Not converted: the program stopped \(RuntimeError: .+\)$/);
+});
+
+test(`${browserName}: 70,000 tiny textures shown, and a zip whose end records count them all`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, write, errors } = opened;
+  const bytes = packMany(70000);
+  const path = write('many/many.wad', bytes);
+  const run = { folder: 'many', ...native('many.wad', bytes) };
+  const started = Date.now();
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', path);
+  await whenDone(page, 600000);
+  const shownIn = Date.now() - started;
+  const [state] = await packageStates(page);
+  assert.equal(state.files, 70000);
+  assert.equal(state.lines, readable(run.out));
+  const saving = Date.now();
+  const zipped = await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip');
+  const savedIn = Date.now() - saving;
+  const view = new DataView(zipped.buffer, zipped.byteOffset);
+  const end = zipped.length - 22, locator = end - 20;
+  assert.equal(view.getUint16(end + 10, true), 0xffff);  // the count is the ZIP64 record's
+  assert.equal(view.getUint32(locator, true), 0x07064b50);
+  const record = Number(view.getBigUint64(locator + 8, true));
+  assert.equal(view.getBigUint64(record + 24, true), 70000n);
+  assertZip(zipped, [run]);
+  const list = join(opened.scratch, 'many.zip');
+  writeFileSync(list, zipped);
+  try {
+    assert.equal(execFileSync('unzip', ['-Z1', list], { maxBuffer: 1 << 26 }).toString().trim().split('\n').length, 70000);
+  } catch (error) {
+    if (error.code !== 'ENOENT' || process.env.CI === 'true') throw error;
+  }
+  assert.deepEqual(errors, []);
+  t.diagnostic(`70,000 textures: shown in ${shownIn} ms, their zip saved in ${savedIn} ms`);
+});
