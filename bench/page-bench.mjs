@@ -1,6 +1,7 @@
 // The page's time and memory, side by side with the native program on the same packages:
 //   node bench/page-bench.mjs [--browser chromium|firefox] [--runs N] [--program build/wad3]
-//                             [--page build-web/wad3.html] [--no-save] PACKAGE.wad|--tiny COUNT...
+//                             [--page build-web/wad3.html] [--no-save] [--part-limit BYTES]
+//                             PACKAGE.wad|--tiny COUNT...
 // For each package, each run: build/wad3's wall time converting it in a fresh folder; then a
 // fresh browser opens the page from disk and is given it: the time from choosing it to the last
 // picture in the page (the program's end, every picture counted and those on screen drawn); a
@@ -128,6 +129,9 @@ for (const given of packages) {
                `${shown.result.files} files, until the last picture ${s(shown.ms)} (${(shown.ms / wad3.ms).toFixed(2)} x), ` +
                `peak ${mib(shown.peak)}; a search ${search.toFixed(0)} ms`;
     if (options.save) {
+      if (options['part-limit']) {
+        await page.$eval('[data-action="save-zip"]', (button, limit) => { button.dataset.partLimit = limit; }, options['part-limit']);
+      }
       const saved = await sampled(async () => {
         await page.click('[data-action="save-zip"]');
         const parts = await page.$$eval('[data-action="save-part"]', (links) => links.map((a) => a.download));

@@ -34,7 +34,7 @@ export function memorySource(bytes) {
 // and the textures it points at by turns, each mostly in order, and never needs the whole package
 // in memory.
 export function fileSource(file, reader) {
-  const kWindow = 16 << 20, kKept = 4;
+  const kWindow = 32 << 20, kKept = 3;
   const windows = [];  // { at, bytes }, the last used first
   const window = (at) => {
     const start = at - (at % kWindow);
@@ -109,8 +109,13 @@ class PackageReader extends OpenFile {
 }
 
 // An image the program writes. The shim's files copy their bytes whole at every write that makes
-// them longer, which would take a large image time quadratic in its size; these grow into a
-// buffer twice as large instead.
+// them longer, which would take a large image time quadratic in its size; these are written into
+// one scratch buffer, grown by doubling and kept from image to image: the program writes one image
+// at a time and closes it before it makes the next, and each is handed on at its close, to be
+// copied before the next is written. (A buffer an image would leave the worker tens of thousands
+// to collect, and the browser's memory twice the images'.)
+let scratch = new ArrayBuffer(1 << 20);
+
 class Image extends File {
   path_open(oflags, rights, fdflags) {
     const opened = super.path_open(oflags, rights, fdflags);
@@ -122,13 +127,14 @@ class Image extends File {
 class ImageWriter extends OpenFile {
   fd_write(bytes) {
     const at = Number(this.file_pos), end = Math.max(at + bytes.length, this.file.data.length);
-    let { buffer } = this.file.data;
-    if (end > buffer.byteLength) {
-      const grown = new Uint8Array(Math.max(end, 2 * buffer.byteLength));
-      grown.set(this.file.data);
-      buffer = grown.buffer;
+    if (end > scratch.byteLength) {
+      const grown = new ArrayBuffer(Math.max(end, 2 * scratch.byteLength));
+      new Uint8Array(grown).set(this.file.data);
+      scratch = grown;
+    } else if (this.file.data.buffer !== scratch) {
+      new Uint8Array(scratch).set(this.file.data);  // what it held before this run of writes
     }
-    this.file.data = new Uint8Array(buffer, 0, end);
+    this.file.data = new Uint8Array(scratch, 0, end);
     this.file.data.set(bytes, at);
     this.file_pos += BigInt(bytes.length);
     return { ret: defs.ERRNO_SUCCESS, nwritten: bytes.length };
@@ -140,7 +146,7 @@ class ImageWriter extends OpenFile {
 // calls post with, in order: { type: 'start', textures }, the texture entries of its directory;
 // { type: 'log', bytes } for every write to standard output;
 // { type: 'image', name, pcx, crc, width, height } for each image once its file is closed, name as
-// a byte string, pcx its bytes (a Uint8Array the run no longer uses), width and height undefined
+// a byte string, pcx its bytes (valid until post returns: copy them), width and height undefined
 // where it is no PCX file; and last { type: 'end', status, names }, the exit status and the names
 // of the files left. A program that traps ends with status null and its error.
 export function convert(program, name, source, post) {

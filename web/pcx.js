@@ -97,9 +97,9 @@ function chunk(type, data) {
 
 function adler32(bytes) {
   let a = 1, b = 0;
-  for (let i = 0; i < bytes.length; i += 4096) {  // sums stay exact within a run of 4096
-    for (const byte of bytes.subarray(i, i + 4096)) b += (a += byte);
-    a %= 65521;
+  for (let i = 0; i < bytes.length; ) {
+    for (const end = Math.min(i + 4096, bytes.length); i < end; ++i) b += (a += bytes[i]);  // exact
+    a %= 65521;  // within a run of 4096
     b %= 65521;
   }
   return ((b << 16) | a) >>> 0;

@@ -126,7 +126,8 @@ function cell(item, { picture, cellWidth }) {
     img.height = Math.max(1, Math.round(item.height * scale));
     img.alt = item.fileName;
     link.append(img);
-    setTimeout(() => draw(item, img));  // after the frame: a large picture takes a while
+    if (drawnPictures.has(item)) draw(item, img);
+    else setTimeout(() => draw(item, img));  // after the frame: a large picture takes a while
   } else {
     link.append(element('span', 'empty', item.width === undefined ? 'not shown' : 'no pixels'));
   }
@@ -142,13 +143,30 @@ function cell(item, { picture, cellWidth }) {
 const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
 
 // A picture is drawn from the file the program wrote, as the game draws it: a texture named {...
-// has palette entry 255 transparent. Its URL lives until the browser has the image.
+// has palette entry 255 transparent. The last pictures drawn are kept, so that one shown again, as
+// a search narrows and widens, is not drawn again.
+const drawnPictures = new Map();  // item -> { url, size }, the oldest first
+const kKeptBytes = 32 << 20;
+let keptBytes = 0;
+
 function draw(item, img) {
   if (!img.isConnected) return;
-  const image = decodePcx(pcxFile(item));
-  if (!image) return;
-  const url = URL.createObjectURL(toPng(image, item.name.startsWith('{') ? 255 : undefined));
-  img.addEventListener('load', () => URL.revokeObjectURL(url), { once: true });
-  img.addEventListener('error', () => URL.revokeObjectURL(url), { once: true });
-  img.src = url;
+  let picture = drawnPictures.get(item);
+  if (picture) {
+    drawnPictures.delete(item);  // the newest again
+  } else {
+    const image = decodePcx(pcxFile(item));
+    if (!image) return;
+    const png = toPng(image, item.name.startsWith('{') ? 255 : undefined);
+    picture = { url: URL.createObjectURL(png), size: png.size };
+    keptBytes += png.size;
+  }
+  drawnPictures.set(item, picture);
+  for (const [oldest, old] of drawnPictures) {
+    if (keptBytes <= kKeptBytes || oldest === item) break;
+    URL.revokeObjectURL(old.url);
+    drawnPictures.delete(oldest);
+    keptBytes -= old.size;
+  }
+  img.src = picture.url;
 }

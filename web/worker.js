@@ -6,6 +6,7 @@ import { readable } from './names.js';
 import { localHeader } from './zip.js';
 
 let program;
+let staging = new Uint8Array(32 << 20);
 self.onmessage = async ({ data: message }) => {
   if (message.type === 'program') {
     try {
@@ -19,24 +20,31 @@ self.onmessage = async ({ data: message }) => {
   }
   // Reports go out a few at a time, and the images of a batch in one buffer: a message, or a Blob,
   // for each of thousands of images costs the page more than their bytes do. Each image comes
-  // with its zip header before it, so that the page's zip is these batches, end to end.
-  let reports = [], images = [], bytes = 0, sent = performance.now();
+  // with its zip header before it, so that the page's zip is these batches, end to end. They are
+  // gathered in one buffer kept from batch to batch, and each batch leaves as a copy of its size.
+  let reports = [], bytes = 0, sent = performance.now();
   const send = () => {
-    // One buffer, which the page makes one Blob of while this goes on converting.
-    const batch = new Uint8Array(bytes);
-    images.reduce((at, image) => (batch.set(image, at), at + image.length), 0);
-    if (images.length > 0) reports.unshift({ type: 'images', buffer: batch.buffer });
-    self.postMessage(reports, [batch.buffer]);
-    [reports, images, bytes, sent] = [[], [], 0, performance.now()];
+    if (bytes > 0) reports.unshift({ type: 'images', buffer: staging.slice(0, bytes).buffer });
+    self.postMessage(reports, bytes > 0 ? [reports[0].buffer] : []);
+    [reports, bytes, sent] = [[], 0, performance.now()];
+  };
+  const keep = (part) => {
+    if (bytes + part.length > staging.length) {
+      const grown = new Uint8Array(Math.max(2 * staging.length, bytes + part.length));
+      grown.set(staging.subarray(0, bytes));
+      staging = grown;
+    }
+    staging.set(part, bytes);
+    bytes += part.length;
   };
   const source = fileSource(message.file, new FileReaderSync()), when = new Date();
   convert(program, message.file.name, source, (report) => {
     if (report.type === 'image') {
       const { pcx, ...rest } = report;
-      const header = localHeader(`${message.folder}/${readable(report.name)}`, pcx.byteLength, report.crc, when);
-      reports.push({ id: message.id, ...rest, at: bytes, header: header.length, length: header.length + pcx.byteLength });
-      images.push(header, pcx);
-      bytes += header.length + pcx.byteLength;
+      const header = localHeader(`${message.folder}/${readable(report.name)}`, pcx.length, report.crc, when);
+      reports.push({ id: message.id, ...rest, at: bytes, header: header.length, length: header.length + pcx.length });
+      keep(header);
+      keep(pcx);
     } else if (report.type === 'start') {
       reports.push({ id: message.id, ...report, when: when.getTime() });
     } else {

@@ -25,7 +25,7 @@ const native = `${build}/wad3`;
 // The worker's run, gathered: exit status, lines, the files left, and what each image showed.
 function runPage(name, bytes) {
   const reports = [];
-  convert(program, name, memorySource(bytes), (report) => reports.push(report));
+  convert(program, name, memorySource(bytes), (report) => reports.push(report.pcx ? { ...report, pcx: report.pcx.slice() } : report));
   const end = reports.at(-1);
   const images = new Map(reports.filter((r) => r.type === 'image').map((r) => [r.name, r]));
   const files = new Map(end.names.map((n) => [n, new Uint8Array(images.get(n).pcx)]));
