@@ -27,44 +27,65 @@ export function fromFolder(files) {
   return { given, skipped: all.length - given.length };
 }
 
-// The packages of a drop: the entries must be taken while the drop event lasts, and are then
-// walked; loose files count as chosen ones, folders as chosen folders.
+// The packages of a drop: what it holds must be taken while the drop event lasts, and is then
+// walked; loose files count as chosen ones, folders as chosen folders. Chromium reads no folder
+// entry of a page opened from disk (EncodingError), but hands out handles (File System Access);
+// Firefox and Safari hand out entries.
 export function dropEntries(dataTransfer) {
   const items = Array.from(dataTransfer.items ?? []).filter((item) => item.kind === 'file');
+  const files = Array.from(dataTransfer.files ?? []);
+  if (items.length > 0 && items.every((item) => item.getAsFileSystemHandle)) {
+    return { files, handles: items.map((item) => item.getAsFileSystemHandle()) };
+  }
   const entries = items.map((item) => item.webkitGetAsEntry?.());
-  if (entries.length === 0 || entries.some((entry) => !entry)) return { files: Array.from(dataTransfer.files) };
-  return { entries };
+  if (entries.length === 0 || entries.some((entry) => !entry)) return { files };
+  return { files, entries };
 }
 
-export async function fromDrop({ files, entries }) {
-  if (files) return fromFiles(files);
+export async function fromDrop({ files, entries, handles }) {
   let given = [], skipped = 0;
-  for (const entry of entries) {
-    if (entry.isFile) {
-      given.push({ file: await fileOf(entry), path: entry.name });
-      continue;
-    }
-    const found = [];
-    await walk(entry, found);
-    const packages = found.filter(({ path }) => isPackage(path)).sort(byPath);
-    skipped += found.length - packages.length;
+  const found = async (walked) => {  // a folder's files: the packages, in path order
+    const packages = walked.filter(({ path }) => isPackage(path)).sort(byPath);
+    skipped += walked.length - packages.length;
     given = given.concat(packages);
+  };
+  if (handles) {
+    const opened = await Promise.all(handles);
+    if (opened.some((handle) => !handle)) return fromFiles(files);  // a drop made by a script
+    for (const handle of opened) {
+      if (handle.kind === 'file') given.push({ file: await handle.getFile(), path: handle.name });
+      else await found(await walkHandle(handle, handle.name, []));
+    }
+    return { given, skipped };
+  }
+  if (!entries) return fromFiles(files);
+  for (const entry of entries) {
+    if (entry.isFile) given.push({ file: await fileOf(entry), path: entry.name });
+    else await found(await walk(entry, []));
   }
   return { given, skipped };
+}
+
+async function walkHandle(folder, path, walked) {
+  for await (const handle of folder.values()) {
+    if (handle.kind === 'directory') await walkHandle(handle, `${path}/${handle.name}`, walked);
+    else walked.push({ file: await handle.getFile(), path: `${path}/${handle.name}` });
+  }
+  return walked;
 }
 
 const fileOf = (entry) => new Promise((resolve, reject) => entry.file(resolve, reject));
 
 // Every file below a folder entry. A folder's reader hands its entries out in batches, and an
 // empty batch when there are no more.
-async function walk(folder, found) {
+async function walk(folder, walked) {
   const reader = folder.createReader();
   for (;;) {
     const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
-    if (batch.length === 0) return;
+    if (batch.length === 0) return walked;
     for (const entry of batch) {
-      if (entry.isDirectory) await walk(entry, found);
-      else found.push({ file: await fileOf(entry), path: entry.fullPath.replace(/^\//, '') });
+      if (entry.isDirectory) await walk(entry, walked);
+      else walked.push({ file: await fileOf(entry), path: entry.fullPath.replace(/^\//, '') });
     }
   }
 }

@@ -126,7 +126,7 @@ function cell(item, { picture, cellWidth }) {
     img.height = Math.max(1, Math.round(item.height * scale));
     img.alt = item.fileName;
     link.append(img);
-    if (drawnPictures.has(item)) draw(item, img);
+    if (drawnPictures.has(item)) img.src = drawnPictures.get(item).url;
     else setTimeout(() => draw(item, img));  // after the frame: a large picture takes a while
   } else {
     link.append(element('span', 'empty', item.width === undefined ? 'not shown' : 'no pixels'));
@@ -150,18 +150,16 @@ const kKeptBytes = 32 << 20;
 let keptBytes = 0;
 
 function draw(item, img) {
-  if (!img.isConnected) return;
+  if (!img.isConnected) return;  // scrolled or searched away since
   let picture = drawnPictures.get(item);
-  if (picture) {
-    drawnPictures.delete(item);  // the newest again
-  } else {
+  if (!picture) {
     const image = decodePcx(pcxFile(item));
     if (!image) return;
     const png = toPng(image, item.name.startsWith('{') ? 255 : undefined);
     picture = { url: URL.createObjectURL(png), size: png.size };
     keptBytes += png.size;
+    drawnPictures.set(item, picture);
   }
-  drawnPictures.set(item, picture);
   for (const [oldest, old] of drawnPictures) {
     if (keptBytes <= kKeptBytes || oldest === item) break;
     URL.revokeObjectURL(old.url);

@@ -208,6 +208,24 @@ test(`${browserName}: a game's folder chosen: every package below it, in path or
   assert.deepEqual(errors, []);
 });
 
+test(`${browserName}: a game's folder dropped: every package below it, in path order`, async (t) => {
+  if (browserName !== 'chromium') {  // WebDriver BiDi drags no files
+    t.skip(`the driver cannot drop a folder in ${browserName}`);
+    return;
+  }
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const { paths, skipped } = gameFolder(write, scratch);
+  const client = await page.createCDPSession();  // a drag from outside the page, as a person makes one
+  const data = { items: [], files: [join(scratch, 'game')], dragOperationsMask: 1 };
+  for (const type of ['dragEnter', 'dragOver', 'drop']) await client.send('Input.dispatchDragEvent', { type, x: 400, y: 600, data });
+  await whenDone(page);
+  assert.deepEqual((await packageStates(page)).map((s) => s.path), paths);
+  assert.equal(await page.$eval('#note', (n) => n.textContent), `${skipped} files not named *.wad skipped.`);
+  assert.deepEqual(errors, []);
+});
+
 test(`${browserName}: a search narrows every package, and the zip holds what it found`, async (t) => {
   const opened = await open(t);
   if (!opened) return;
@@ -233,6 +251,7 @@ test(`${browserName}: a search narrows every package, and the zip holds what it 
   // Cleared, every picture is back; more than a zip may hold makes several, each complete, the
   // files in order across them.
   await page.$eval('input[type="search"]', (field) => { field.value = ''; field.dispatchEvent(new Event('input')); });
+  await drawn(page);  // the pictures drawn before are drawn again
   const files = paths.reduce((sum, path) => sum + native(basename(path), readFileSync(join(scratch, path))).files.size, 0);
   assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files} files as a zip`);
   await page.$eval('[data-action="save-zip"]', (button) => { button.dataset.partLimit = 3000000; });
