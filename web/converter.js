@@ -26,6 +26,8 @@ function spawn() {
       handlers.ready();
     } else if (batch[0]?.type === 'unsupported') {
       handlers.unsupported(batch[0].why);
+    } else if (batch[0]?.type === 'unreadable') {
+      readWhole(batch[0].id);
     } else {
       if (batch.at(-1)?.type === 'end') busy = false;
       handlers.reports(batch);
@@ -60,7 +62,21 @@ export const isReady = () => ready && !busy;
 
 // Hands the worker one package, a File, whose files go in `folder` in the zip; its reports come to
 // handlers.reports.
+let given = null;
 export function convert(id, file, folder) {
   busy = true;
-  worker.postMessage({ id, file, folder });
+  given = { id, file, folder };
+  worker.postMessage(given);
+}
+
+// The package the worker could not read: the page reads it whole and hands it over; a file that
+// cannot be read here either (gone since it was chosen, a folder) ends as not converted.
+async function readWhole(id) {
+  try {
+    const bytes = await given.file.arrayBuffer();
+    worker.postMessage({ ...given, bytes }, [bytes]);
+  } catch (error) {
+    busy = false;
+    handlers.reports([{ id, type: 'end', status: null, error: `the file cannot be read (${error.message})`, names: [] }]);
+  }
 }

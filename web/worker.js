@@ -1,7 +1,7 @@
 // The page's worker: compiles the program the page hands it first and says whether this browser
 // runs it, then converts the packages it is given one after another, so that the page never waits
 // on a conversion. A package is read from disk a slice at a time.
-import { convert, fileSource } from './convert.js';
+import { convert, fileSource, memorySource } from './convert.js';
 import { readable } from './names.js';
 import { localHeader } from './zip.js';
 
@@ -37,7 +37,19 @@ self.onmessage = async ({ data: message }) => {
     staging.set(part, bytes);
     bytes += part.length;
   };
-  const source = fileSource(message.file, new FileReaderSync()), when = new Date();
+  // A package read from disk here, or, where this browser's workers read no file (WebKitGTK), by
+  // the page and handed over whole.
+  let source = message.bytes && memorySource(new Uint8Array(message.bytes));
+  if (!source) {
+    source = fileSource(message.file, new FileReaderSync());
+    try {
+      source.read(0, 1);
+    } catch {
+      self.postMessage([{ type: 'unreadable', id: message.id }]);
+      return;
+    }
+  }
+  const when = new Date();
   convert(program, message.file.name, source, (report) => {
     if (report.type === 'image') {
       const { pcx, ...rest } = report;

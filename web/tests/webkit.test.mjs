@@ -1,0 +1,106 @@
+// The page in WebKit, Safari's engine: Debian's WebKitGTK MiniBrowser driven by WebKitWebDriver
+// (W3C WebDriver, spoken here over HTTP), under a virtual display (xvfb-run). WebKitGTK's workers
+// read no file, so the page reads each package whole and hands it over: every package's lines and
+// files must still be the native program's, every picture drawn (a { texture's entry 255
+// transparent), and a search must narrow. Its downloads are not driven here.
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, join } from 'node:path';
+import { test } from 'node:test';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { pathToFileURL } from 'node:url';
+
+import { readable } from '../names.js';
+import { pack, runNative, texture } from './wadpack.mjs';
+
+const kDriver = '/usr/bin/WebKitWebDriver';
+const kBrowser = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
+const top = new URL('../../', import.meta.url).pathname;
+const build = process.env.WAD3_WEB_BUILD ?? join(top, 'build-web');
+const samples = join(top, '../shared/wad3-samples');
+
+// A WebDriver session on the page; `call(method, path, body)` below the session.
+async function session(t) {
+  if (!existsSync(kDriver) || !existsSync(kBrowser) || !process.env.DISPLAY) {
+    if (process.env.CI === 'true') throw new Error(`${kDriver}, ${kBrowser} and a display are needed under CI`);
+    t.skip('needs WebKitWebDriver, MiniBrowser (webkit2gtk-driver) and a display (xvfb-run)');
+    return null;
+  }
+  const port = 4400 + (process.pid % 500);
+  const driver = spawn(kDriver, [`--port=${port}`], { stdio: 'ignore' });
+  let sessionId = null;
+  t.after(async () => {
+    if (sessionId) await send('DELETE', `/session/${sessionId}`).catch(() => {});
+    driver.kill();
+  });
+  const send = async (method, path, body) => {
+    const response = await fetch(`http://127.0.0.1:${port}${path}`, {
+      method, headers: { 'content-type': 'application/json' }, body: body && JSON.stringify(body) });
+    const { value } = await response.json();
+    if (value?.error) throw new Error(`${value.error}: ${value.message}`);
+    return value;
+  };
+  for (let tries = 0; ; ++tries) {  // until the driver listens
+    try {
+      ({ sessionId } = await send('POST', '/session', { capabilities: { alwaysMatch: {
+        browserName: 'MiniBrowser', 'webkitgtk:browserOptions': { binary: kBrowser, args: ['--automation'] } } } }));
+      return (method, path, body) => send(method, `/session/${sessionId}${path}`, body);
+    } catch (error) {
+      if (tries === 50) throw error;
+      await sleep(100);
+    }
+  }
+}
+
+test('webkit: converts every package into the native files and lines, draws them, and finds', async (t) => {
+  const call = await session(t);
+  if (!call) return;
+  const scratch = mkdtempSync(join(tmpdir(), 'wad3-webkit-'));
+  t.after(() => rmSync(scratch, { recursive: true, force: true }));
+  const write = (name, bytes) => (writeFileSync(join(scratch, name), bytes), join(scratch, name));
+  const whole = pack([texture('first', 4, 4), texture('second', 8, 8)]);
+  const given = [
+    join(top, 'examples/sample.wad'),
+    write('broken.wad', whole.subarray(0, whole.length - 800)),
+    write('notes.txt', new TextEncoder().encode('this is no package at all')),
+    ...(existsSync(samples) ? readdirSync(samples).filter((f) => f.endsWith('.wad')).sort().map((f) => join(samples, f)) : []),
+  ];
+  await call('POST', '/url', { url: pathToFileURL(join(build, 'wad3.html')).href });
+  const run = (script) => call('POST', '/execute/sync', { script, args: [] });
+  const input = Object.values(await call('POST', '/element', {
+    using: 'css selector', value: 'input[type="file"]:not([webkitdirectory])' }))[0];
+  await call('POST', `/element/${input}/value`, { text: given.join('\n') });
+  for (let waited = 0; (await run('return document.body.dataset.state')) !== 'done'; waited += 100) {
+    assert.ok(waited < 120000, 'the page did not finish');
+    await sleep(100);
+  }
+  const shown = await run(`return [...document.querySelectorAll('.package')].map((s) => ({
+    state: s.dataset.state, lines: s.querySelector('pre').textContent, files: Number(s.dataset.files) }))`);
+  assert.equal(shown.length, given.length);
+  given.forEach((path, i) => {
+    const native = runNative(join(build, 'wad3'), basename(path), readFileSync(path));
+    assert.equal(shown[i].lines, readable(native.out), path);
+    assert.equal(shown[i].state, native.status === 0 ? 'done' : 'failed', path);
+    assert.equal(shown[i].files, native.files.size, path);
+  });
+
+  // Every picture on screen drawn, and the sample's {fence with transparent pixels.
+  for (let waited = 0; !(await run(`return [...document.querySelectorAll('figure img')]
+         .every((img) => img.complete && img.naturalWidth > 0)`)); waited += 100) {
+    assert.ok(waited < 30000, 'the pictures were not drawn');
+    await sleep(100);
+  }
+  const clear = await run(`const img = document.querySelector('figure img[alt="{fence.pcx"]');
+    const canvas = Object.assign(document.createElement('canvas'), { width: img.naturalWidth, height: img.naturalHeight });
+    const context = canvas.getContext('2d');
+    context.drawImage(img, 0, 0);
+    return context.getImageData(0, 0, canvas.width, canvas.height).data.filter((v, i) => i % 4 === 3 && v === 0).length`);
+  assert.ok(clear > 0);
+
+  await run(`const field = document.querySelector('input[type="search"]');
+    field.value = 'FENCE 64x64';
+    field.dispatchEvent(new Event('input'));`);
+  assert.equal(await run(`return document.querySelector('[data-action="save-zip"]').textContent`), 'Save the 1 file found');
+});
