@@ -18,6 +18,14 @@ self.onmessage = async ({ data: message }) => {
     }
     return;
   }
+  try {
+    run(message);
+  } catch (error) {  // anything else that fails ends the package, never leaves it converting
+    self.postMessage([{ type: 'end', id: message.id, status: null, error: `the converter stopped (${error})`, names: [] }]);
+  }
+};
+
+function run(message) {
   // Reports go out a few at a time, and the images of a batch in one buffer: a message, or a Blob,
   // for each of thousands of images costs the page more than their bytes do. Each image comes
   // with its zip header before it, so that the page's zip is these batches, end to end. They are
@@ -64,4 +72,4 @@ self.onmessage = async ({ data: message }) => {
     }
     if (report.type === 'end' || performance.now() - sent > 50 || bytes > (16 << 20)) send();
   });
-};
+}
