@@ -43,10 +43,11 @@ function spawn() {
       handlers.unsupported(why);
       return;
     }
-    replace();
     if (busy) {
       busy = false;
-      handlers.lost(why);
+      handlers.lost(why);  // which ends the package, and replaces this worker
+    } else {
+      replace();
     }
   };
   worker.postMessage({ type: 'program', wasm });

@@ -7,7 +7,7 @@
 // and Safari lack and no test can drive.
 import { split, zip } from './zip.js';
 
-export const kPartLimit = 256 << 20;
+const kPartLimit = 256 << 20;
 
 const count = new Intl.NumberFormat('en-US');
 const megabytes = (bytes) => `${count.format(Math.ceil(bytes / 1e6))} MB`;
