@@ -15,12 +15,14 @@ else()
 endif()
 target_link_options(wad3 PRIVATE -s)  # as shipped: no symbols, and the tests run this same file
 
-if(NOT WAD3_MACHINE)
+if(NOT WAD3_MACHINE AND WAD3_UNAME_MACHINE)  # from the toolchain's table
+  set(WAD3_MACHINE ${WAD3_UNAME_MACHINE})
+elseif(NOT WAD3_MACHINE)
   set(WAD3_MACHINE ${CMAKE_SYSTEM_PROCESSOR})
 endif()
 install(TARGETS wad3 RUNTIME DESTINATION .)
 install(FILES packaging/README-linux.txt DESTINATION . RENAME README)
-install(FILES LICENSE docs/wad3.1 DESTINATION .)
+install(FILES LICENSE ${WAD3_MANUAL} DESTINATION .)
 
 set(CPACK_GENERATOR External)
 set(CPACK_EXTERNAL_ENABLE_STAGING ON)
