@@ -5,6 +5,7 @@
 // argument that names a path, by the name the argument gives it; nothing else. (This WASI
 // drops a leading "/" or "./" from the names of those folders and of the paths it opens, so
 // the root folder would pass for the current one: a package right in it is not found.)
+import { realpathSync } from 'node:fs';
 import { readFile, stat } from 'node:fs/promises';
 import { dirname, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -26,6 +27,15 @@ export async function runWasi(wasm, args) {
   return wasi.start(instance);
 }
 
+// Run as a command, also through a link to this file (npm's bin/wad3), not when imported.
+function isCommand() {
+  try {
+    return realpathSync(process.argv[1]) === fileURLToPath(import.meta.url);
+  } catch {
+    return false;  // no script named (node -e), or one that is gone
+  }
+}
+
 async function isFolder(path) {
   try {
     return (await stat(path)).isDirectory();
@@ -34,7 +44,7 @@ async function isFolder(path) {
   }
 }
 
-if (process.argv[1] && resolve(process.argv[1]) === fileURLToPath(import.meta.url)) {
+if (isCommand()) {
   const here = dirname(fileURLToPath(import.meta.url));
   try {
     process.exitCode = await runWasi(resolve(here, 'wad3.wasm'), process.argv.slice(2));
