@@ -4,15 +4,22 @@
 set(WAD3_MAINTAINER "the wad3 authors <wad3@example.org>" CACHE STRING "Maintainer field of the package")
 
 # gzip -n leaves out the name and time, so the same page compresses to the same bytes.
-foreach(doc docs/wad3.1 packaging/changelog)
+foreach(doc ${WAD3_MANUAL} ${PROJECT_SOURCE_DIR}/packaging/changelog)
   get_filename_component(name ${doc} NAME)
   add_custom_command(OUTPUT ${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${doc} ${name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${doc} ${name}
     COMMAND gzip -9nf ${name}
-    DEPENDS ${PROJECT_SOURCE_DIR}/${doc}
+    DEPENDS ${doc}
     VERBATIM)
 endforeach()
 add_custom_target(deb-docs ALL DEPENDS wad3.1.gz changelog.gz)
+
+# A release's changelog entry comes with its version: the package says what it brings.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog top LIMIT_COUNT 1)
+if(NOT top MATCHES "^wad3 \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog begins with \"${top}\"; version ${PROJECT_VERSION} needs its entry")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
 
 # The machine-readable copyright file carries LICENSE, each line indented, blank ones as " .".
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)

@@ -7,14 +7,14 @@ install(TARGETS wad3 RUNTIME DESTINATION .)
 
 find_program(WAD3_GROFF groff REQUIRED)  # Debian's groff-base renders the manual page
 set(script ${PROJECT_SOURCE_DIR}/packaging/windows-text.cmake)
-foreach(pair "docs/wad3.1=wad3.txt" "packaging/README-windows.txt=README.txt" "LICENSE=LICENSE.txt")
+foreach(pair "${WAD3_MANUAL}=wad3.txt" "${PROJECT_SOURCE_DIR}/packaging/README-windows.txt=README.txt"
+             "${PROJECT_SOURCE_DIR}/LICENSE=LICENSE.txt")
   string(REPLACE "=" ";" pair ${pair})
   list(GET pair 0 from)
   list(GET pair 1 to)
   add_custom_command(OUTPUT ${to}
-    COMMAND ${CMAKE_COMMAND} -DFROM=${PROJECT_SOURCE_DIR}/${from} -DTO=${to} -DGROFF=${WAD3_GROFF}
-            -P ${script}
-    DEPENDS ${PROJECT_SOURCE_DIR}/${from} ${script}
+    COMMAND ${CMAKE_COMMAND} -DFROM=${from} -DTO=${to} -DGROFF=${WAD3_GROFF} -P ${script}
+    DEPENDS ${from} ${script}
     VERBATIM)
 endforeach()
 add_custom_target(windows-docs ALL DEPENDS wad3.txt README.txt LICENSE.txt)
