@@ -1,5 +1,5 @@
-// Writes the seed corpus: packages for the run harness (sound ones, and one for every way
-// a run can end) and images for the encoder harness.
+// Writes the seed corpus: packages and maps for the run harness (sound ones, and one for
+// every way a run can end) and images for the encoder harness.
 //   build/fuzz/make-corpus fuzz/corpus
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +70,24 @@ int main(int argc, char** argv) {
       {"slash", patched(mip, 0x2F2E2E)},  // "../"
   };
   for (const auto& [name, bytes] : seeds) Write(run / (std::string(name) + ".wad"), bytes);
+
+  Texture named = Make("named", 16, 16), wall = Make("wall", 8, 4), pixelless = Make("", 0, 3);
+  named.named = true;
+  const Bytes map = wadpack::Map({&wall, nullptr, &named, &pixelless});
+  const uint32_t textures = wadpack::Get32(map, wadpack::kTextureLumpField);
+  auto patchedMap = [&](size_t at, uint32_t value) {
+    Bytes b = map;
+    Set32(b, at, value);
+    return b;
+  };
+  const std::vector<std::pair<const char*, Bytes>> maps = {
+      {"map", map},
+      {"map-short", Bytes(map.begin(), map.begin() + wadpack::kMapHeadSize - 1)},
+      {"map-lump-wraps", patchedMap(wadpack::kTextureLumpField, 0u - textures)},
+      {"map-count-wraps", patchedMap(textures, 0x40000001)},
+      {"map-slot-wraps", patchedMap(textures + 4, 0u - textures)},
+  };
+  for (const auto& [name, bytes] : maps) Write(run / (std::string(name) + ".bsp"), bytes);
 
   const std::vector<std::pair<const char*, Bytes>> images = {
       {"runs", {127, 2, 16, 0, 0x10}},          {"mixed", {4, 1, 0, 1, 5, 5, 5, 7}},

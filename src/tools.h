@@ -1,4 +1,4 @@
-// Little-endian integers moved between memory and an open buffered stream.
+// Little-endian integers, runs of bytes and positions on an open buffered stream.
 #pragma once
 
 #include <cstdint>
@@ -12,3 +12,12 @@ uint16_t get2(FILE* fp);
 void put4(uint32_t value, FILE* fp);
 // Writes value's 2 bytes, least significant first.
 void put2(uint16_t value, FILE* fp);
+
+// Reads count bytes into out; each one past the end of the file reads as 0xFF.
+void ReadBytes(FILE* fp, void* out, uint64_t count);
+// Seeks to position, where a position at or past size (the file's) reads as end of file,
+// however large. False when the seek failed.
+bool SeekTo(FILE* fp, uint64_t position, uint64_t size);
+// Whether the reads of a part of the file that ends at `end`, no further than the size measured
+// at the start, failed or met an end of file before it: the file shrank.
+bool ReadFailed(FILE* fp, uint64_t end);

@@ -1,5 +1,8 @@
 /* wad3: the program entry and the extraction run.
  *
+ * The file's first word tells its kind: a package's magic, or 30, a map's version (its walk is
+ * in bsp.cpp, and hands each texture it carries to ExtractTexture, as a package's walk does).
+ *
  * A WAD3 package; integers little-endian, positions in bytes from the start of the file.
  *
  * Header, 12 bytes at offset 0:
@@ -35,7 +38,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -45,9 +47,9 @@
 #include <string>
 #include <string_view>
 
+#include "bsp.h"
 #include "pcx.h"
 #include "tools.h"
-#include "wasi.h"
 #include "win32.h"
 
 namespace {
@@ -84,50 +86,6 @@ template <typename T>
 std::unique_ptr<T[]> Allocate(uint64_t count) {
   if (count > SIZE_MAX / sizeof(T)) return nullptr;
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
-}
-
-// Where the k-th byte in memory of a word lies in its value, on this machine.
-constexpr unsigned ByteShift(unsigned k) {
-  constexpr unsigned kLastByte = sizeof(uint64_t) - 1;
-  return 8 * (std::endian::native == std::endian::little ? k : kLastByte - k);
-}
-
-// A position at or past the end of the package reads as end of file, however large.
-// False when the seek failed.
-bool SeekTo(FILE* fp, uint64_t position, uint64_t size) {
-  return fseeko(fp, static_cast<off_t>(std::min(position, size)), SEEK_SET) == 0;
-}
-
-// Whether the reads of a part of the package that ends at `end`, no further than the size
-// measured at the start, failed or met an end of file before it: the package shrank. Checked
-// once a record or texture part is read, not per byte. (The end-of-file flag alone cannot tell:
-// Windows' C library may set it on a read that only reached the end.)
-bool ReadFailed(FILE* fp, uint64_t end) {
-  return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(end));
-}
-
-uint8_t ReadByte(FILE* fp) {
-  return static_cast<uint8_t>(getc_unlocked(fp));
-}
-
-void ReadBytes(FILE* fp, void* out, uint64_t count) {
-  auto* bytes = static_cast<uint8_t*>(out);
-  if constexpr (kWholeRuns) {  // as the byte reads give them: 0xFF for each one not read
-    const size_t read = fread(bytes, 1, static_cast<size_t>(count), fp);
-    memset(bytes + read, 0xFF, static_cast<size_t>(count) - read);
-    return;
-  }
-  uint64_t i = 0;
-  // Eight bytes gathered in a word and stored at once. A byte stored through a byte pointer
-  // may alias anything, the stream's own position included, so a store between two reads
-  // would make the compiler load that position again; with none, it stays in a register.
-  for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
-    uint64_t word = 0;
-#pragma GCC unroll 8  // unrolled so that every shift is a constant
-    for (unsigned k = 0; k < sizeof word; ++k) word |= uint64_t{ReadByte(fp)} << ByteShift(k);
-    memcpy(bytes + i, &word, sizeof word);
-  }
-  for (; i < count; ++i) bytes[i] = ReadByte(fp);
 }
 
 WAD3HEAD ReadHead(FILE* fp) {
@@ -182,58 +140,74 @@ bool IsMalformedName(const char* name, size_t length) {
           memchr(name, kWindowsStream, length) != nullptr || IsWindowsDevice(name, length));
 }
 
-// Prints why the run ends; returns its exit status.
+// Walks the package's directory, writing each texture it lists.
+int WalkPackage(const RUN& run, const WAD3HEAD& head) {
+  if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > run.size) {
+    return Fail("WAD3 file is malformed.\n");
+  }
+  for (uint64_t fpos = head.infotableofs, k = 0; k < head.numlumps; ++k, fpos += kLumpSize) {
+    if (!SeekTo(run.fp, fpos, run.size)) return CannotRead(run);
+    const WAD3LUMP lump = ReadLump(run.fp);
+    if (ReadFailed(run.fp, fpos + kLumpSize)) return CannotRead(run);
+    if (lump.type != kTextureType) continue;
+    if (ExtractTexture(run, lump.filepos, false) != 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int Fail(const char* message) {
   fputs(message, stdout);
   return 1;
 }
 
-int CannotRead(const char* package) {
-  printf("Could not read : %s\n", package);
+int CannotRead(const RUN& run) {
+  printf("Could not read : %s\n", run.FileName);
   return 1;
 }
 
-// Reads the texture whose header is at mippos and writes it as a PCX file.
-// Returns 0 to go on with the walk, 1 after printing why the run ends.
-int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos,
-                   const char* OutputFolder) {
+int ExtractTexture(const RUN& run, uint64_t mippos, bool inMap) {
+  FILE* const fp = run.fp;
+  const uint64_t size = run.size;
   if (mippos >= size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
-  if (!SeekTo(fp, mippos, size)) return CannotRead(package);
+  if (!SeekTo(fp, mippos, size)) return CannotRead(run);
   const WAD3MIP mip = ReadMip(fp);
-  if (ReadFailed(fp, std::min(mippos + kMipHeadSize, size))) return CannotRead(package);
+  if (ReadFailed(fp, std::min(mippos + kMipHeadSize, size))) return CannotRead(run);
+  if (inMap && mip.offsets[0] == 0) return 0;  // named by the map, held by a package
 
   // The name ends at its first zero byte or with its field, and never leaves the output folder.
   const size_t nameLength = strnlen(mip.name, kWad3NameSize);
   if (IsMalformedName(mip.name, nameLength)) return Fail("Invalid mip entry; name is malformed.\n");
 
-  const size_t pathSize = strlen(OutputFolder) + nameLength + sizeof kSuffix;
+  const size_t pathSize = strlen(run.OutputFolder) + nameLength + sizeof kSuffix;
   const auto FileName = Allocate<char>(pathSize);
   if (!FileName) return Fail("Out of memory (FileName).\n");
-  snprintf(FileName.get(), pathSize, "%s%.*s%s", OutputFolder, static_cast<int>(nameLength),
+  snprintf(FileName.get(), pathSize, "%s%.*s%s", run.OutputFolder, static_cast<int>(nameLength),
            mip.name, kSuffix);
 
   // The palette lies behind the texture header and the four mip levels.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
   const uint64_t palettePosition = AddClamped(mippos + kMipHeadSize, mipChain);
-  if (!SeekTo(fp, palettePosition, size)) return CannotRead(package);
+  if (!SeekTo(fp, palettePosition, size)) return CannotRead(run);
   const uint16_t paletteSize = get2(fp);
   const uint64_t paletteBytes = uint64_t{paletteSize} * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
   const uint64_t paletteEnd = AddClamped(palettePosition, kPaletteCountSize + paletteBytes);
-  if (ReadFailed(fp, std::min(paletteEnd, size))) return CannotRead(package);
+  if (ReadFailed(fp, std::min(paletteEnd, size))) return CannotRead(run);
 
   const uint64_t pixelPosition = mippos + mip.offsets[0];
   if (AddClamped(pixelPosition, pixels) > size) {
     return Fail("Invalid mip entry; offsets[0] is malformed.\n");
   }
-  if (!SeekTo(fp, pixelPosition, size)) return CannotRead(package);
+  if (!SeekTo(fp, pixelPosition, size)) return CannotRead(run);
   const auto ImageData = Allocate<uint8_t>(pixels);
   if (!ImageData) return Fail("Out of memory (ImageData).\n");
   ReadBytes(fp, ImageData.get(), pixels);
-  if (ReadFailed(fp, pixelPosition + pixels)) return CannotRead(package);
+  if (ReadFailed(fp, pixelPosition + pixels)) return CannotRead(run);
 
   const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), mip.width,
                                mip.height,     Palette.get(),   paletteSize};
@@ -241,16 +215,14 @@ int ExtractTexture(FILE* fp, uint64_t size, const char* package, uint64_t mippos
   return 0;
 }
 
-}  // namespace
-
 int EnumerateImages(const char* FileName, const char* OutputFolder) {
   char buffer[kPackageBuffer];  // outlives the stream, which is closed first
-  const File package(fopen(FileName, "rb"));
-  if (!package) {
+  const File file(fopen(FileName, "rb"));
+  if (!file) {
     printf("File not found : %s\n", FileName);
     return 1;
   }
-  FILE* fp = package.get();
+  FILE* fp = file.get();
   setvbuf(fp, buffer, _IOFBF, kPackageBuffer);
   struct stat status;
   if (fstat(fileno(fp), &status) != 0) {
@@ -258,23 +230,21 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
     return 1;
   }
   printf("Filesize : %jd\n", static_cast<intmax_t>(status.st_size));
-  const auto size = static_cast<uint64_t>(status.st_size);
-  if (size < kHeadSize) return Fail("WAD3 file is malformed.\n");
+  const RUN run = {fp, static_cast<uint64_t>(status.st_size), FileName, OutputFolder};
+  if (run.size < kHeadSize) return Fail("WAD3 file is malformed.\n");
 
+  // The first word tells the kind of file: a package's magic, or a map's version.
   const WAD3HEAD head = ReadHead(fp);
-  if (ReadFailed(fp, kHeadSize)) return CannotRead(FileName);
-  if (head.identification != kMagic) return Fail("Invalid WAD3 header id.\n");
-  if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > size) {
-    return Fail("WAD3 file is malformed.\n");
+  if (ReadFailed(fp, kHeadSize)) return CannotRead(run);
+  int walked;
+  if (head.identification == kMagic) {
+    walked = WalkPackage(run, head);
+  } else if (head.identification == kMapVersion) {
+    walked = EnumerateMap(run);
+  } else {
+    return Fail("Invalid WAD3 header id.\n");
   }
-
-  for (uint64_t fpos = head.infotableofs, k = 0; k < head.numlumps; ++k, fpos += kLumpSize) {
-    if (!SeekTo(fp, fpos, size)) return CannotRead(FileName);
-    const WAD3LUMP lump = ReadLump(fp);
-    if (ReadFailed(fp, fpos + kLumpSize)) return CannotRead(FileName);
-    if (lump.type != kTextureType) continue;
-    if (ExtractTexture(fp, size, FileName, lump.filepos, OutputFolder) != 0) return 1;
-  }
+  if (walked != 0) return walked;
   printf("\n");
   return 0;
 }

@@ -1,7 +1,10 @@
-// The WAD3 package records and the extraction run. The package layout is drawn in wad3.cpp.
+// The WAD3 package records, the extraction run, and what each kind of file's walk shares with
+// it. The package layout is drawn in wad3.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr unsigned kWad3NameSize = 16;
 
@@ -35,3 +38,21 @@ struct WAD3MIP {
 // Writes every texture of the package FileName as OutputFolder + name + ".pcx".
 // Returns the exit status: 0 after the whole directory was walked, 1 on the first failure.
 int EnumerateImages(const char* FileName, const char* OutputFolder);
+
+// The file a run reads, as each kind of file's walk is handed it.
+struct RUN {
+  FILE* fp;
+  uint64_t size;             // measured once the file was opened; every check is against it
+  const char* FileName;      // as given, for the lines
+  const char* OutputFolder;  // put before every image's name
+};
+
+// Prints why the run ends; returns its exit status, 1.
+int Fail(const char* message);
+// Prints that the file could not be read; returns 1.
+int CannotRead(const RUN& run);
+
+// Reads the texture whose 40-byte WAD3MIP header is at mippos and writes it. In a map
+// (inMap), a texture whose offsets[0] is 0 has no pixels there, a package holds it: it is
+// skipped. Returns 0 to go on with the walk, 1 after printing why the run ends.
+int ExtractTexture(const RUN& run, uint64_t mippos, bool inMap);

@@ -254,9 +254,9 @@ class Run : public testing::Test {
     return r;
   }
 
-  Result Convert(const Bytes& package) {
-    WriteFile(root_ / "p.wad", package);
-    return Wad3({"../p.wad"});
+  Result Convert(const Bytes& package, const std::string& name = "p.wad") {
+    WriteFile(root_ / name, package);
+    return Wad3({"../" + name});
   }
 
   fs::path root_, work_;

@@ -92,6 +92,34 @@ TEST_F(Run, WritesImagesWithoutRowsOrColumns) {
   EXPECT_EQ(Convert(empty).out, "Filesize : 12\n\n");
 }
 
+// A map writes the textures it carries, in slot order: not its empty slots, nor those it only
+// names, which a package holds. Neither leaves nothing to write a fault.
+TEST_F(Run, ConvertsTheTexturesAMapCarries) {
+  Texture wall = Make("wall", 16, 8), named = Make("named", 64, 64), sky = Make("{sky", 5, 3, 16);
+  named.named = true;
+  const Bytes map = wadpack::Map({&wall, nullptr, &named, &sky});
+  Result r = Convert(map, "p.bsp");
+  EXPECT_EQ(r.out, SizeLine(map) + "./wall.pcx (16x8)\n./{sky.pcx (5x3)\n\n");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.files.size(), 2u);
+  EXPECT_EQ(Decode(r.files.at("wall.pcx")), Expected(wall));
+  EXPECT_EQ(Decode(r.files.at("{sky.pcx")), Expected(sky));
+
+  Bytes bare = wadpack::Map({});
+  wadpack::Set32(bare, wadpack::kTextureLumpField + 4, 3);           // too short to hold a count
+  Bytes header(bare.begin(), bare.begin() + wadpack::kMapHeadSize);  // an empty lump at its end
+  wadpack::Set32(header, wadpack::kTextureLumpField, wadpack::kMapHeadSize);
+  wadpack::Set32(header, wadpack::kTextureLumpField + 4, 0);
+  for (const Bytes& nothing : {wadpack::Map({&named, nullptr}), bare, header}) {
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    r = Convert(nothing, "p.bsp");
+    EXPECT_EQ(r.out, SizeLine(nothing) + "\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.files.empty());
+  }
+}
+
 TEST_F(Run, ReportsATextureLargerThanMemory) {
   if (kWindows) GTEST_SKIP() << "Windows has no address-space limit to set on one process";
   // A 32-bit program cannot hold 2^32 pixels at all; a 64-bit one gets an address-space limit.
@@ -291,6 +319,17 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
   const auto end = uint32_t(good.size());
   const auto pastEnd = uint32_t(end + 1 - second.pixels.size() - at.mip);  // pixels end a byte late
   const std::string pixels = "Invalid mip entry; offsets[0] is malformed.\n";
+  // The same two textures in a map, and its texture lump: where it lies, how long it is.
+  const Bytes map = wadpack::Map({&first, &second});
+  const wadpack::Found inMap = wadpack::Read(map).at(1);
+  const uint32_t lump = wadpack::Get32(map, wadpack::kTextureLumpField),
+                 length = wadpack::Get32(map, wadpack::kTextureLumpField + 4);
+  auto patchedMap = [&](size_t where, uint32_t value) {
+    Bytes b = map;
+    wadpack::Set32(b, where, value);
+    return b;
+  };
+  const std::string bsp = "BSP file is malformed.\n";
   const Ending cases[] = {
       // clang-format off
       {"short", cut(good, 11), "", "WAD3 file is malformed.\n", {}},
@@ -314,6 +353,20 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
        kDone + "Image too large : ./wide.pcx (70000x1)\n" + kWrong, {"first.pcx"}},
       {"create", good, "dir", kDone + "Could not create : ./second.pcx\n" + kWrong,
        {"first.pcx", "second.pcx"}},
+      {"map header short", cut(map, wadpack::kMapHeadSize - 1), "", bsp, {}},
+      {"quake map", patchedMap(0, 29), "", "Invalid WAD3 header id.\n", {}},
+      {"map lump past end", patchedMap(wadpack::kTextureLumpField + 4, uint32_t(map.size()) - lump + 1), "", bsp, {}},
+      {"map lump wraps", patchedMap(wadpack::kTextureLumpField, uint32_t(-length)), "", bsp, {}},
+      {"map slots past lump", patchedMap(lump, (length - 4) / 4 + 1), "", bsp, {}},
+      {"map count wraps", patchedMap(lump, 0x40000001), "", bsp, {}},
+      {"map slot at end", patchedMap(inMap.entry, uint32_t(map.size()) - lump), "",
+       kDone + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
+      {"map slot wraps", patchedMap(inMap.entry, 0u - lump), "",
+       kDone + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
+      {"map pixels", patchedMap(inMap.mip + wadpack::kPixelsField, uint32_t(map.size() + 1 - second.pixels.size() - inMap.mip)),
+       "", kDone + pixels, {"first.pcx"}},
+      {"map slash", [&] { Bytes b = map; std::copy_n("a/b", 3, b.begin() + long(inMap.mip)); return b; }(), "",
+       kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
       // clang-format on
   };
   for (const Ending& c : cases) {
@@ -371,7 +424,8 @@ std::vector<Call> Calls(const fs::path& trace) {
       const size_t from = line.find('"') + 1, to = line.find('"', from);
       // An image as the program names it: under an emulator the open may give the full path.
       const std::string path = line.substr(from, to - from);
-      call.target = path.ends_with(".wad") ? "package" : "./" + path.substr(path.rfind('/') + 1);
+      const bool input = path.ends_with(".wad") || path.ends_with(".bsp");
+      call.target = input ? "package" : "./" + path.substr(path.rfind('/') + 1);
       files[line.substr(line.rfind("= ") + 2)] = call.target;
     } else {  // NAME(FD, ...
       call.target = files[line.substr(open + 1, line.find_first_of(",)", open) - open - 1)];
@@ -431,19 +485,19 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
   }
   // Against the stream's 64 KiB buffer: the first palette and the big pixels each cross a
   // buffer's end, so that a read fails in their middle; the big image takes two writes; the
-  // last palette runs past the end of the file, which is no fault.
+  // package's last palette runs past the end of the file, which is no fault. A map holds the
+  // same three, and slots that hold none or only a name; the third slot crosses a buffer's end.
   const Texture first = Make("first", 256, 191), big = Make("big", 256, 256),
                 last = Make("last", 8, 4);
+  Texture named = Make("named", 16, 16);
+  named.named = true;
   const Bytes whole = Package({first, big, last}, true);
-  const Bytes package(whole.begin(), whole.end() - 5);
-  WriteFile(root_ / "p.wad", package);
-  const fs::path root = fs::weakly_canonical(root_), work = fs::weakly_canonical(work_);
-  const std::string path = (root / "p.wad").string();  // as strace names it: no "../"
-  std::vector<std::string> traced = {"-P", path, "-P", (root / "out").string()};
-  for (const Texture& t : {first, big, last}) {
-    traced.insert(traced.end(),
-                  {"-P", "./" + t.name + ".pcx", "-P", (work / t.name).string() + ".pcx"});
-  }
+  const auto across =
+      uint32_t((64 << 10) - 2 - wadpack::kMapHeadSize - 4 - 2 * 4);  // slot 2: 2 + 2 bytes
+  const std::pair<std::string, Bytes> files[] = {
+      {"p.wad", Bytes(whole.begin(), whole.end() - 5)},
+      {"p.bsp", wadpack::Map({&first, nullptr, &big, &named, &last}, across)},
+  };
   std::vector<std::string> strace = {kStrace};
 #ifdef WAD3_SANITIZE
   // LeakSanitizer cannot run in a program under ptrace; the sanitizers' other checks stay on.
@@ -451,41 +505,56 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
   strace = {"/usr/bin/env",
             std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
 #endif
-  tracer_ = strace;
-  tracer_.insert(tracer_.end(), {"-o", (root / "trace").string()});
-  tracer_.insert(tracer_.end(), traced.begin(), traced.end());
-  const Result clean = Wad3({path});
-  if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
-    GTEST_SKIP() << "strace may not trace here: " << clean.err;
-  ASSERT_EQ(clean.out,
-            SizeLine(package) + "./first.pcx (256x191)\n./big.pcx (256x256)\n./last.pcx (8x4)\n\n");
-  ASSERT_EQ(clean.status, 0) << clean.err;
-  const std::vector<Call> calls = Calls(root / "trace");
-
-  // Each kind of call by the names it goes by (Node's WASI writes with writev), and its fault.
-  const std::pair<std::vector<std::string>, std::string> faults[] = {
-      {{"read", "readv"}, "error=EIO"}, {{"read", "readv"}, "retval=0"},
-      {{"lseek"}, "error=EIO"},         {{"write", "writev"}, "error=ENOSPC"},
-      {{"close"}, "error=EIO"},         {{"openat"}, "error=EACCES"},
-  };
-  readers_ = false;  // the clean run's images were checked by them; each run's are compared
-  for (const auto& [names, fault] : faults) {
-    unsigned runs = 0;
-    for (const std::string& name : names) {
-      unsigned n = 0;
-      for (const Call& call : calls) {
-        if (call.name != name) continue;
-        const std::string when = name + ":" + fault + ":when=" + std::to_string(++n);
-        fs::remove_all(work_);
-        fs::create_directory(work_);
-        tracer_ = strace;
-        tracer_.insert(tracer_.end(), {"-o", "/dev/null", "-e", "inject=" + when});
-        tracer_.insert(tracer_.end(), traced.begin(), traced.end());
-        ExpectNothingLost(clean, Wad3({path}), call, path, when + " on " + call.target);
-        ++runs;
-      }
+  readers_ = false;  // the files are compared with the clean run's, which the readers checked
+  for (const auto& [name, bytes] : files) {
+    WriteFile(root_ / name, bytes);
+    const fs::path root = fs::weakly_canonical(root_), work = fs::weakly_canonical(work_);
+    const std::string path = (root / name).string();  // as strace names it: no "../"
+    std::vector<std::string> traced = {"-P", path, "-P", (root / "out").string()};
+    for (const Texture& t : {first, big, last}) {
+      traced.insert(traced.end(),
+                    {"-P", "./" + t.name + ".pcx", "-P", (work / t.name).string() + ".pcx"});
     }
-    EXPECT_GT(runs, 0u) << names[0];
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    tracer_ = strace;
+    tracer_.insert(tracer_.end(), {"-o", (root / "trace").string()});
+    tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+    readers_ = true;
+    const Result clean = Wad3({path});
+    readers_ = false;
+    if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
+      GTEST_SKIP() << "strace may not trace here: " << clean.err;
+    ASSERT_EQ(clean.out,
+              SizeLine(bytes) + "./first.pcx (256x191)\n./big.pcx (256x256)\n./last.pcx (8x4)\n\n");
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    const std::vector<Call> calls = Calls(root / "trace");
+
+    // Each kind of call by the names it goes by (Node's WASI writes with writev), and its fault.
+    const std::pair<std::vector<std::string>, std::string> faults[] = {
+        {{"read", "readv"}, "error=EIO"}, {{"read", "readv"}, "retval=0"},
+        {{"lseek"}, "error=EIO"},         {{"write", "writev"}, "error=ENOSPC"},
+        {{"close"}, "error=EIO"},         {{"openat"}, "error=EACCES"},
+    };
+    for (const auto& [names, fault] : faults) {
+      unsigned runs = 0;
+      for (const std::string& call : names) {
+        unsigned n = 0;
+        for (const Call& made : calls) {
+          if (made.name != call) continue;
+          const std::string when = call + ":" + fault + ":when=" + std::to_string(++n);
+          fs::remove_all(work_);
+          fs::create_directory(work_);
+          tracer_ = strace;
+          tracer_.insert(tracer_.end(), {"-o", "/dev/null", "-e", "inject=" + when});
+          tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+          ExpectNothingLost(clean, Wad3({path}), made, path,
+                            name + " " + when + " on " + made.target);
+          ++runs;
+        }
+      }
+      EXPECT_GT(runs, 0u) << name << " " << names[0];
+    }
   }
 }
 

@@ -1,5 +1,6 @@
-// Builds WAD3 texture packages in memory, and reads them back, for the tests, the benchmark
-// and the bundled sample. The layout is drawn at the top of src/wad3.cpp.
+// Builds WAD3 texture packages and maps in memory, and reads them back, for the tests, the
+// benchmark and the bundled sample. The layouts are drawn at the top of src/wad3.cpp and
+// src/bsp.cpp.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,8 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kHeadSize = 12, kLumpSize = 32, kMipHeadSize = 40;
 constexpr size_t kCountField = 4, kDirectoryField = 8;                    // header
 constexpr size_t kWidthField = 16, kHeightField = 20, kPixelsField = 24;  // texture header
+constexpr size_t kMapHeadSize = 124, kTextureLumpField = 20;              // map header
+constexpr uint32_t kMapVersion = 30, kNoTexture = 0xFFFFFFFF;
 
 struct Texture {
   std::string name;  // texture header name: 16 bytes at most, zero-padded
@@ -24,6 +27,7 @@ struct Texture {
   Bytes palette;          // red, green, blue per entry; the stored count is size / 3
   char type = 'C';        // directory entry's lump type
   std::string entryName;  // directory entry's name; the texture name when empty
+  bool named = false;     // in a map: only named there, its header alone, held by a package
 };
 
 inline void Put16(Bytes& out, uint32_t value) {
@@ -114,7 +118,40 @@ inline Bytes Package(const std::vector<Texture>& textures, bool directoryFirst =
   return out;
 }
 
-// A texture read back from a package, and where its parts lie there.
+// A map (BSP version 30) whose texture lump holds `slots` in order, a null one empty. Other
+// lumps' bytes lie before (`before` of them: by default 3, which puts the texture lump at an
+// offset that is no multiple of 4, as in real maps) and after the texture lump.
+inline Bytes Map(const std::vector<const Texture*>& slots, uint32_t before = 3) {
+  constexpr uint32_t kAfter = 5, kLumps = 15;
+  const auto count = static_cast<uint32_t>(slots.size());
+  Bytes lump;
+  Put32(lump, count);
+  lump.resize(4 + 4 * size_t{count});
+  for (uint32_t k = 0; k < count; ++k) {
+    const Texture* t = slots[k];
+    Set32(lump, 4 + 4 * size_t{k}, t ? static_cast<uint32_t>(lump.size()) : kNoTexture);
+    if (t && t->named) {
+      PutName(lump, t->name);
+      for (uint32_t field : {t->width, t->height, 0u, 0u, 0u, 0u}) Put32(lump, field);
+    } else if (t) {
+      PutTexture(lump, *t);
+    }
+  }
+  const uint32_t at = kMapHeadSize + before, end = at + static_cast<uint32_t>(lump.size());
+  Bytes out;
+  Put32(out, kMapVersion);
+  for (uint32_t k = 0; k < kLumps; ++k) {
+    const uint32_t position = k == 0 ? kMapHeadSize : k <= 2 ? at : k == 3 ? end : end + kAfter;
+    Put32(out, position);
+    Put32(out, k == 0 ? before : k == 2 ? end - at : k == 3 ? kAfter : 0);
+  }
+  out.insert(out.end(), before, 0x11);
+  out.insert(out.end(), lump.begin(), lump.end());
+  out.insert(out.end(), kAfter, 0x22);
+  return out;
+}
+
+// A texture read back from a package or a map, and where its parts lie there.
 struct Found {
   Texture texture;
   size_t entry = 0;    // its directory entry
@@ -123,21 +160,37 @@ struct Found {
   size_t palette = 0;  // its palette's entry count
 };
 
-// The textures of a package, in directory order. One whose pixels or palette do not lie
-// wholly in the package is left out; positions are checked in 64 bits before they are used.
+// The textures of a package, in directory order, or of a map, in slot order. One whose pixels
+// or palette do not lie wholly in the file is left out, as is one a map only names; positions
+// are checked in 64 bits before they are used.
 inline std::vector<Found> Read(const Bytes& b) {
   std::vector<Found> found;
   const uint64_t size = b.size();
-  if (size < kHeadSize || !std::equal(b.begin(), b.begin() + 4, "WAD3")) return found;
-  const uint64_t count = Get32(b, kCountField), directory = Get32(b, kDirectoryField);
-  if (directory + count * kLumpSize > size) return found;
+  std::vector<std::pair<uint64_t, uint64_t>> headers;  // each texture's entry or slot, and header
+  bool map = false;
+  if (size >= kHeadSize && std::equal(b.begin(), b.begin() + 4, "WAD3")) {
+    const uint64_t count = Get32(b, kCountField), directory = Get32(b, kDirectoryField);
+    if (directory + count * kLumpSize > size) return found;
+    for (uint64_t k = 0; k < count; ++k) {
+      const uint64_t entry = directory + k * kLumpSize;
+      if (static_cast<uint8_t>(Get16(b, entry + 12)) == 'C')
+        headers.emplace_back(entry, Get32(b, entry));
+    }
+  } else if (size >= kMapHeadSize && Get32(b, 0) == kMapVersion) {
+    map = true;
+    const uint64_t lump = Get32(b, kTextureLumpField), length = Get32(b, kTextureLumpField + 4);
+    if (lump + length > size || length < 4 || 4 + 4 * uint64_t{Get32(b, lump)} > length)
+      return found;
+    for (uint64_t k = 0; k < Get32(b, lump); ++k) {
+      const uint64_t slot = lump + 4 + 4 * k, offset = Get32(b, slot);
+      if (offset != kNoTexture) headers.emplace_back(slot, lump + offset);
+    }
+  }
   auto slice = [&](uint64_t from, uint64_t to) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
   };
-  for (uint64_t k = 0; k < count; ++k) {
-    const uint64_t entry = directory + k * kLumpSize, mip = Get32(b, entry);
-    const auto type = static_cast<uint8_t>(Get16(b, entry + 12));
-    if (type != 'C' || mip + kMipHeadSize > size) continue;
+  for (const auto& [entry, mip] : headers) {
+    if (mip + kMipHeadSize > size || (map && Get32(b, mip + kPixelsField) == 0)) continue;
     Texture t;
     const Bytes name = slice(mip, mip + 16);
     t.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
