@@ -34,7 +34,7 @@ const csp = [
   `style-src ${hash(style)}`, 'img-src blob:', "connect-src 'none'", "base-uri 'none'", "form-action 'none'",
 ].join('; ');
 const licences = [];
-for (const [name, file] of [['@bjorn3/browser_wasi_shim', '@bjorn3/browser_wasi_shim/LICENSE-MIT']]) {
+for (const [name, file] of [['@bjorn3/browser_wasi_shim', '@bjorn3/browser_wasi_shim/LICENSE-MIT'], ['fflate', 'fflate/LICENSE']]) {
   licences.push(`${name}:\n\n${(await readFile(new URL(`node_modules/${file}`, here), 'utf8')).trim()}`);
 }
 const licenceText = licences.join('\n\n\n');

@@ -7,21 +7,55 @@ import { byteString } from './names.js';
 import { pcxSize } from './pcx.js';
 import { crc32 } from './zip.js';
 
-// The package's texture entries, for the progress bar: its directory as the program walks it,
-// as far as the file holds it. Header: "WAD3", u32 entries, u32 directory position; directory:
-// 32 bytes an entry, the type at 12, 'C' for a texture.
-export function countTextures(source) {
-  if (source.size < 12) return 0;
-  const head = source.read(0, 12), view = new DataView(head.buffer, head.byteOffset, 12);
-  if (view.getUint32(0, true) !== 0x33444157) return 0;
-  const directory = view.getUint32(8, true);
-  const entries = Math.min(view.getUint32(4, true), Math.max(0, Math.floor((source.size - directory) / 32)));
-  let textures = 0;
-  for (let k = 0; k < entries; k += 4096) {  // a slice of the directory at a time
-    const slice = source.read(directory + 32 * k, 32 * Math.min(4096, entries - k));
-    for (let at = 12; at < slice.length; at += 32) textures += slice[at] === 0x43;
+// What the file holds, as the program will walk it, for the progress bar and the map's words:
+// { textures } for a package, its directory's texture entries; { textures, named } for a map, the
+// textures it carries and those it only names (a package holds them); { textures: 0 } else.
+//   package: "WAD3", u32 entries, u32 directory position; directory: 32 bytes an entry, the type
+//            at 12, 'C' for a texture
+//   map: u32 30, then 15 lumps of u32 position and u32 length, the textures' lump 2 at 20; that
+//        lump: u32 count, then count u32 offsets from its start (0xFFFFFFFF: none) to texture
+//        headers, whose offsets[0], at 24, is 0 where the map only names the texture
+export function contents(source) {
+  const word = (at) => {
+    const bytes = readFully(source, at, 4);
+    return bytes.length < 4 ? undefined : new DataView(bytes.buffer, bytes.byteOffset, 4).getUint32(0, true);
+  };
+  if (source.size < 12) return { textures: 0 };
+  if (word(0) === 0x33444157) {
+    const directory = word(8);
+    const entries = Math.min(word(4), Math.max(0, Math.floor((source.size - directory) / 32)));
+    let textures = 0;
+    for (let k = 0; k < entries; k += 4096) {  // a slice of the directory at a time
+      const slice = readFully(source, directory + 32 * k, 32 * Math.min(4096, entries - k));
+      for (let at = 12; at < slice.length; at += 32) textures += slice[at] === 0x43;
+    }
+    return { textures };
   }
-  return textures;
+  if (word(0) !== 30 || source.size < 124) return { textures: 0 };
+  const [lump, length] = [word(20), word(24)];
+  if (lump + length > source.size || length < 4 || 4 + 4 * word(lump) > length) return { textures: 0, named: 0 };
+  const count = word(lump), counted = { textures: 0, named: 0 };
+  for (let k = 0; k < count; ++k) {
+    const offset = word(lump + 4 + 4 * k);
+    if (offset === 0xffffffff || lump + offset + 40 > source.size) continue;
+    if (word(lump + offset + 24) === 0) ++counted.named;
+    else ++counted.textures;
+  }
+  return counted;
+}
+
+// The `length` bytes at `at`, or as many of them as the file holds: a source may give fewer than
+// asked where one of its windows ends.
+function readFully(source, at, length) {
+  const first = source.read(at, length);
+  if (first.length === length || first.length === 0) return first;
+  const whole = new Uint8Array(Math.min(length, Math.max(0, source.size - at)));
+  let done = 0;
+  for (let part = first; part.length > 0 && done < whole.length; part = source.read(at + done, whole.length - done)) {
+    whole.set(part.subarray(0, whole.length - done), done);
+    done += part.length;
+  }
+  return whole.subarray(0, done);
 }
 
 // A package held in memory, as a source: its size, and read(at, length) giving the bytes there.
@@ -141,20 +175,20 @@ class ImageWriter extends OpenFile {
   }
 }
 
-// Runs the compiled program on the package `name` (its bytes in `source`, as memorySource or
-// fileSource give them) and
-// calls post with, in order: { type: 'start', textures }, the texture entries of its directory;
+// Runs the compiled program on the package or map `name` (its bytes in `source`, as memorySource
+// or fileSource give them) and calls post with, in order: { type: 'start', textures, named }, as
+// contents() counts them;
 // { type: 'log', bytes } for every write to standard output;
 // { type: 'image', name, pcx, crc, width, height } for each image once its file is closed, name as
 // a byte string, pcx its bytes (valid until post returns: copy them), width and height undefined
 // where it is no PCX file; and last { type: 'end', status, names }, the exit status and the names
 // of the files left. A program that traps ends with status null and its error.
 export function convert(program, name, source, post) {
-  let textures = 0;
+  let counted = { textures: 0 };
   try {
-    textures = countTextures(source);
+    counted = contents(source);
   } catch {}  // unreadable: the program says so
-  post({ type: 'start', textures });
+  post({ type: 'start', ...counted });
   const output = new PreopenDirectory('.', new Map());
   const packageName = byteString(new TextEncoder().encode(name));  // as the program reads argv
   const input = new PreopenDirectory('..', new Map([[packageName, new Package(source)]]));

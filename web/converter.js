@@ -15,11 +15,17 @@ export function start(bytes, on) {
   spawn();
 }
 
+// A worker of the page's script.
+function newWorker() {
+  const url = URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' }));
+  const made = new Worker(url);
+  URL.revokeObjectURL(url);
+  return made;
+}
+
 function spawn() {
   ready = false;
-  const url = URL.createObjectURL(new Blob([WORKER_SOURCE], { type: 'text/javascript' }));
-  worker = new Worker(url);
-  URL.revokeObjectURL(url);
+  worker = newWorker();
   worker.onmessage = ({ data: batch }) => {
     if (batch[0]?.type === 'ready') {
       ready = true;
@@ -80,4 +86,58 @@ async function readWhole(id) {
     busy = false;
     handlers.reports([{ id, type: 'end', status: null, error: `the file cannot be read (${error.message})`, names: [] }]);
   }
+}
+
+// The PNG files of `pictures` ({ path, pcx, look, when }, pcx the PCX file's bytes), made by
+// workers of their own, one a core up to kMakers, which leave the page free and the converter
+// converting; resolves to their records as the zip takes them ({ path, size, crc, when, bytes, at,
+// length }), in order. The PCX files go to the workers in slices of kSlice bytes, a slice each at
+// a time; `progress(done)` counts the files made.
+export function makePngs(pictures, progress) {
+  const kSlice = 4 << 20, kMakers = 4;
+  const slices = [];
+  for (let from = 0, bytes = 0, k = 0; k <= pictures.length; ++k) {
+    if (k === pictures.length || (bytes > 0 && bytes + pictures[k].pcx.length > kSlice)) {
+      if (k > from) slices.push(pictures.slice(from, k));
+      [from, bytes] = [k, 0];
+    }
+    if (k < pictures.length) bytes += pictures[k].pcx.length;
+  }
+  if (slices.length === 0) return Promise.resolve([]);
+  return new Promise((resolve, reject) => {
+    const made = new Array(slices.length);
+    const makers = Array.from({ length: Math.min(kMakers, navigator.hardwareConcurrency || 1, slices.length) }, newWorker);
+    let sent = 0, done = 0, files = 0;
+    const send = (maker) => {
+      const slice = slices[sent];
+      const buffer = new Uint8Array(slice.reduce((sum, p) => sum + p.pcx.length, 0));
+      let at = 0;
+      const listed = slice.map(({ path, pcx, look, when }) => {
+        buffer.set(pcx, at);
+        at += pcx.length;
+        return { path, at: at - pcx.length, length: pcx.length, look, when: when.getTime() };
+      });
+      maker.postMessage({ type: 'png', slice: sent++, buffer: buffer.buffer, pictures: listed }, [buffer.buffer]);
+    };
+    const stop = () => makers.forEach((maker) => maker.terminate());
+    for (const maker of makers) {
+      maker.onmessage = ({ data }) => {
+        const bytes = new Uint8Array(data.buffer);
+        made[data.slice] = data.files.map((file) => ({ ...file, when: new Date(file.when), bytes }));
+        progress((files += data.files.length));
+        if (++done === slices.length) {
+          stop();
+          resolve(made.flat());
+        } else if (sent < slices.length) {
+          send(maker);
+        }
+      };
+      maker.onerror = (event) => {
+        event.preventDefault?.();
+        stop();
+        reject(new Error(event.message || 'the PNG files could not be made'));
+      };
+      send(maker);
+    }
+  });
 }

@@ -1,6 +1,7 @@
 // Finding textures: every word typed must be part of the texture's file name, in any case, or be
 // its size written WxH ("conc 128x128"). Each picture holds its name in lower case and its size
-// so written, made once; a search over 50,000 of them then takes a few milliseconds.
+// so written, made once; a search over 50,000 of them then takes a few milliseconds. And the
+// page's words for what it counts.
 
 // The test for the words of `text`, or null when there are none (every picture is shown).
 export function matcher(text) {
@@ -16,13 +17,33 @@ export function findable(fileName, width, height) {
 
 const count = new Intl.NumberFormat('en-US');
 
-// The save control's words for `n` files: all of them, or those found.
-export function saveLabel(n, searching) {
-  const files = `${count.format(n)} ${n === 1 ? 'file' : 'files'}`;
+// The save control's words for `n` files in `format` (PCX or PNG): all of them, or those found.
+export function saveLabel(n, searching, format) {
+  const files = `${count.format(n)} ${format} ${n === 1 ? 'file' : 'files'}`;
   return searching ? `Save the ${files} found` : `Save all ${files} as a zip`;
 }
 
 // A package's words for what matches of it.
 export function matchLabel(n, of) {
   return n === 0 ? 'no texture matches' : `${count.format(n)} of ${count.format(of)} match`;
+}
+
+const kPlurals = { package: 'packages', map: 'maps', file: 'files' };
+
+// The words for the sections a search found nothing in, by their kinds ('package', 'map' or
+// 'file'): "72 packages and maps have no texture named blood".
+export function unmatchedLabel(kinds, text) {
+  const named = [...new Set(kinds)].sort((a, b) => Object.keys(kPlurals).indexOf(a) - Object.keys(kPlurals).indexOf(b))
+    .map((kind) => (kinds.length === 1 ? kind : kPlurals[kind]));
+  const list = named.length > 1 ? `${named.slice(0, -1).join(', ')} and ${named.at(-1)}` : named[0];
+  return `${count.format(kinds.length)} ${list} ${kinds.length === 1 ? 'has' : 'have'} no texture named ${text}`;
+}
+
+// A map's words for what it carries and what it only names, so that an empty one is no fault:
+// "12 textures written; 31 more are in packages".
+export function mapWords(written, named) {
+  const textures = `${written} ${written === 1 ? 'texture' : 'textures'} written`;
+  if (named === 0) return textures;
+  if (written === 0) return `${textures}; the ${named} it names ${named === 1 ? 'is in a package' : 'are in packages'}`;
+  return `${textures}; ${named} more ${named === 1 ? 'is in a package' : 'are in packages'}`;
 }

@@ -1,12 +1,27 @@
-// The packages given, each a section of the page: its path, its status and progress, the program's
-// lines, and its pictures. The worker's reports fill it; a search shows the pictures that match.
-import { findable, matchLabel } from './find.js';
+// The packages and maps given, each a section of the page: its path, its status and progress, the
+// program's lines, and its pictures. The worker's reports fill it; a search shows the pictures that
+// match, and folds away the sections with none, counted in one line below the others.
+import { findable, mapWords, matchLabel, unmatchedLabel } from './find.js';
+import { kindOf } from './folders.js';
 import { folderName, readable } from './names.js';
 import { added, attach, changed } from './pictures.js';
 
-export const packages = [];  // every package given, in order
+export const packages = [];  // every package and map given, in order
 const taken = new Set();  // folder names in the zip
 let match = null;  // the search's test, or null
+let words = '';  // what was searched for
+let list, unmatched;  // the sections' element; the line below them, and its list
+
+// Where the sections go, and the line that counts those a search found nothing in: an element
+// holding a button, which lists them, and a list.
+export function place(sections, line) {
+  [list, unmatched] = [sections, line];
+  unmatched.querySelector('button').addEventListener('click', () => {
+    const button = unmatched.querySelector('button');
+    button.setAttribute('aria-expanded', button.getAttribute('aria-expanded') !== 'true');
+    summarise();
+  });
+}
 
 function element(tag, className, text) {
   const made = document.createElement(tag);
@@ -15,8 +30,8 @@ function element(tag, className, text) {
   return made;
 }
 
-// A section for each of `given` ({ file, path }), at the end of `list`; the new entries.
-export function add(given, list) {
+// A section for each of `given` ({ file, path }), at the end of the list; the new entries.
+export function add(given) {
   return given.map(({ file, path }) => {
     const section = element('section', 'package');
     const header = element('header');
@@ -33,8 +48,11 @@ export function add(given, list) {
     section.dataset.state = 'waiting';
     section.dataset.files = 0;
     list.append(section);
-    const entry = { id: packages.length, file, path, folder: folderName(path, taken), section, progress, pre,
-                    status, found, items: [], shown: [], byName: new Map(), textures: 0, written: 0 };
+    // The game draws every picture of decals.wad by a rule of its own.
+    const decals = /(^|\/)decals\.wad$/i.test(path);
+    const entry = { id: packages.length, file, path, kind: kindOf(path) ?? 'file', decals, folder: folderName(path, taken),
+                    section, progress, pre, status, found, items: [], shown: [], byName: new Map(), textures: 0,
+                    written: 0 };
     attach(entry, box);
     packages.push(entry);
     return entry;
@@ -58,6 +76,7 @@ export function take(batch) {
     const entry = packages[report.id];
     if (report.type === 'start') {
       entry.textures = report.textures;
+      entry.named = report.named;  // a map's textures that packages hold
       entry.when = new Date(report.when);
       entry.progress.max = Math.max(report.textures, 1);
     } else if (report.type === 'log') {
@@ -77,7 +96,8 @@ export function take(batch) {
 // Each image lies in its batch with its zip header before it: { bytes, at, length, header }.
 function image(entry, { name, width, height, crc, at, length, header }, bytes) {
   const fileName = readable(name);
-  const item = { name, fileName, width, height, crc, bytes, at, length, header, ...findable(fileName, width, height) };
+  const look = entry.decals ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque';
+  const item = { name, fileName, width, height, crc, bytes, at, length, header, look, ...findable(fileName, width, height) };
   const old = entry.byName.get(name);  // a second texture of the same name replaces the first
   if (old) {
     drop(entry, old);
@@ -105,11 +125,32 @@ function progressed(entry) {
   counted(entry);
 }
 
+// A section a search found nothing in folds to a row while it converts, and once it has ended
+// leaves the page, counted in the line below the others.
 function counted(entry) {
   entry.section.dataset.files = entry.items.length;
   entry.section.dataset.shown = entry.shown.length;
   entry.found.textContent = match ? matchLabel(entry.shown.length, entry.items.length) : '';
-  entry.section.classList.toggle('folded', match !== null && entry.shown.length === 0);
+  const none = match !== null && entry.shown.length === 0;
+  entry.section.classList.toggle('folded', none);
+  entry.section.classList.toggle('unmatched', none && ended(entry));
+}
+
+const ended = (entry) => entry.section.dataset.state === 'done' || entry.section.dataset.state === 'failed';
+
+// The line below the sections: how many have ended with nothing found, and, once asked, which.
+function summarise() {
+  const none = match ? packages.filter((entry) => entry.section.classList.contains('unmatched')) : [];
+  unmatched.hidden = none.length === 0;
+  const button = unmatched.querySelector('button'), names = unmatched.querySelector('ul');
+  button.textContent = unmatchedLabel(none.map((entry) => entry.kind), words);
+  names.hidden = button.getAttribute('aria-expanded') !== 'true';
+  if (names.hidden) return;
+  names.replaceChildren(...none.map((entry) => {
+    const item = document.createElement('li');
+    item.append(element('span', 'path', entry.path), ' ', element('span', 'status', entry.status.textContent));
+    return item;
+  }));
 }
 
 // The end of a package: status 0 or 1 from the program, or null with the error where it did not
@@ -127,32 +168,30 @@ export function end(entry, { status, error, names }) {
   if (status === 0) {
     entry.section.dataset.state = 'done';
     entry.progress.value = entry.progress.max;
-    entry.status.textContent = `${files} ${files === 1 ? 'file' : 'files'} written`;
+    entry.status.textContent = entry.named === undefined ? `${files} ${files === 1 ? 'file' : 'files'} written`
+                                                         : mapWords(files, entry.named);
   } else {
     entry.section.dataset.state = 'failed';
     entry.pre.parentElement.open = true;
     entry.status.textContent = status === null ? `Not converted: ${error}` : `Stopped: ${problem.join(' ')}`;
   }
   counted(entry);
+  if (match) summarise();
 }
 
-// Shows the pictures that pass `test` (null: all of them) in every package.
-export function search(test) {
-  match = test;
+// Shows the pictures that pass `test` (null: all of them) in every section, `text` the words
+// searched for.
+export function search(test, text = '') {
+  [match, words] = [test, text];
   for (const entry of packages) {
     entry.shown = test ? entry.items.filter(test) : entry.items.slice();
     changed(entry);
     counted(entry);
   }
+  summarise();
 }
 
 export const shownCount = () => packages.reduce((sum, entry) => sum + entry.shown.length, 0);
 
-// The files shown, in the zip's order, as the zip takes them: path, size, crc, when, and where their
-// records lie.
-export function shownFiles() {
-  return packages.flatMap((entry) => entry.shown.map((item) => ({
-    path: `${entry.folder}/${item.fileName}`, size: item.length - item.header, crc: item.crc, when: entry.when,
-    bytes: item.bytes, at: item.at, length: item.length })));
-}
-
+// The pictures shown, in the zip's order: { entry, item }.
+export const shown = () => packages.flatMap((entry) => entry.shown.map((item) => ({ entry, item })));

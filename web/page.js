@@ -1,14 +1,14 @@
-// The page: packages and folders chosen or dropped are converted one after another by wad3.wasm
-// in a worker, each into a folder of its own; the program's lines, the progress and every picture
-// are shown as they come, a search finds pictures among all of them, and the files shown are
-// saved as a zip, or each picture alone. Nothing is sent anywhere: the program, its worker and
-// their libraries are all inside this page.
+// The page: packages, maps and folders chosen or dropped are converted one after another by
+// wad3.wasm in a worker, each into a folder of its own; the program's lines, the progress and every
+// picture are shown as they come, a search finds pictures among all of them, and the files shown
+// are saved as a zip of PCX or PNG files, or each picture alone. Nothing is sent anywhere: the
+// program, its worker and their libraries are all inside this page.
 import * as converter from './converter.js';
 import { dropEntries, fromDrop, fromFiles, fromFolder } from './folders.js';
 import { matcher, saveLabel } from './find.js';
-import { add, end, packages, search, shownCount, shownFiles, started, take } from './packages.js';
-import { kDefaultSize, kSizes, setSize, sizeLabel, track } from './pictures.js';
-import { save } from './save.js';
+import { add, end, packages, place, search, shown, shownCount, started, take } from './packages.js';
+import { kDefaultSize, kSizes, setFormat, setSize, sizeLabel, track } from './pictures.js';
+import { files, save } from './save.js';
 
 const body = document.body;
 const list = document.getElementById('packages');
@@ -16,6 +16,8 @@ const saveZip = document.querySelector('[data-action="save-zip"]');
 const field = document.querySelector('input[type="search"]');
 const size = document.querySelector('input[type="range"]');
 const note = document.getElementById('note');
+const formats = document.querySelectorAll('input[name="format"]');
+const format = () => [...formats].find((choice) => choice.checked).value;
 const queue = [];  // packages not yet handed to the worker
 let converting = null;  // the package the worker has
 
@@ -39,8 +41,8 @@ function give({ given, skipped }) {
   if (body.dataset.state === 'unsupported') return;
   note.hidden = skipped === 0;
   note.className = '';
-  note.textContent = `${skipped} ${skipped === 1 ? 'file' : 'files'} not named *.wad skipped.`;
-  queue.push(...add(given, list));
+  note.textContent = `${skipped} ${skipped === 1 ? 'file that is' : 'files that are'} no package or map skipped.`;
+  queue.push(...add(given));
   next();
 }
 
@@ -63,10 +65,13 @@ function finished(entry, report) {
   next();
 }
 
+let making = false;  // PNG files being made for a zip
+
 function labelSave() {
-  const shown = shownCount();
-  saveZip.textContent = packages.length === 0 ? 'Save every file as a zip' : saveLabel(shown, field.value.trim() !== '');
-  saveZip.disabled = shown === 0;
+  if (making) return;
+  const count = shownCount();
+  saveZip.textContent = packages.length === 0 ? 'Save every file as a zip' : saveLabel(count, field.value.trim() !== '', format());
+  saveZip.disabled = count === 0;
 }
 
 if (typeof WebAssembly !== 'object' || typeof Worker !== 'function') {
@@ -84,6 +89,7 @@ if (typeof WebAssembly !== 'object' || typeof Worker !== 'function') {
 }
 
 track(packages);
+place(list, document.getElementById('unmatched'));
 size.max = kSizes.length - 1;
 size.value = kDefaultSize;
 size.nextElementSibling.textContent = sizeLabel(kDefaultSize);
@@ -92,11 +98,31 @@ size.addEventListener('input', () => {
   size.nextElementSibling.textContent = sizeLabel(Number(size.value));
 });
 field.addEventListener('input', () => {
-  search(matcher(field.value));
+  search(matcher(field.value), field.value.trim());
   labelSave();
 });
-saveZip.addEventListener('click', () => {
-  save(shownFiles(), document.getElementById('parts'), Number(saveZip.dataset.partLimit) || undefined);
+for (const choice of formats) {
+  choice.addEventListener('change', () => {
+    setFormat(format());
+    labelSave();
+  });
+}
+saveZip.addEventListener('click', async () => {
+  const chosen = format(), pictures = shown(), parts = document.getElementById('parts');
+  making = chosen === 'PNG';
+  saveZip.disabled = true;
+  try {
+    const zipped = await files(pictures, chosen, (done) => {
+      saveZip.textContent = `Making PNG files: ${done.toLocaleString('en-US')} of ${pictures.length.toLocaleString('en-US')}`;
+    });
+    save(zipped, parts, Number(saveZip.dataset.partLimit) || undefined, chosen === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
+  } catch (error) {
+    note.textContent = `The PNG files could not be made: ${error.message}`;
+    note.hidden = false;
+  } finally {
+    making = false;
+    labelSave();
+  }
 });
 
 for (const input of document.querySelectorAll('input[type="file"]')) {

@@ -2,7 +2,8 @@
 // thumbnails up to the textures' actual size, pixels never blurred. A package may hold tens of
 // thousands, so only the cells near the screen are in the page: each package's box is as tall as
 // all its rows, and its cells are made as they come into view and dropped as they leave it.
-import { decodePcx, toPng } from './pcx.js';
+import { decodePcx } from './pcx.js';
+import { drawnPng, savedPng } from './png.js';
 
 // The sizes the control steps through, in CSS pixels; 0 is each texture at its actual size.
 export const kSizes = [24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 0];
@@ -12,6 +13,7 @@ const kCaption = 40;  // name and size, a line each
 const kMargin = 1200;  // cells made this far above and below the screen
 
 let box = kSizes[kDefaultSize];
+let format = 'PCX';  // in which a picture is saved alone
 let packages = [];  // the page's packages, in order
 let scheduled = false;
 
@@ -26,6 +28,21 @@ export function setSize(index) {
   for (const entry of packages) clear(entry);
   schedule();
 }
+
+// Pictures saved alone from now on are PCX or PNG files.
+export function setFormat(chosen) {
+  format = chosen;
+  for (const entry of packages) clear(entry);
+  schedule();
+}
+
+// Whether a picture has a PNG file: one with no pixels has none (a PNG is a pixel wide and tall
+// at least), and is saved as its PCX file in either format.
+export const hasPng = (item) => item.width > 0 && item.height > 0;
+
+// The name of a picture's file in `chosen` format.
+export const savedName = (item, chosen) =>
+  (chosen === 'PNG' && hasPng(item) ? item.fileName.replace(/\.pcx$/i, '.png') : item.fileName);
 
 export const sizeLabel = (index) => (kSizes[index] === 0 ? 'Actual size' : `${kSizes[index]} px`);
 
@@ -71,7 +88,8 @@ function metrics(entry, width) {
 function render() {
   if (!scheduled) return;
   scheduled = false;
-  const width = packages[0]?.box.parentElement.clientWidth ?? 0;  // its section's: a folded box has none
+  // A section's width: a folded box has none, and a section a search found nothing in is not shown.
+  const width = packages.find((entry) => entry.box.parentElement.clientWidth > 0)?.box.parentElement.clientWidth ?? 0;
   if (width === 0) return;
   const laid = packages.map((entry) => {
     const m = metrics(entry, width);
@@ -112,11 +130,11 @@ function cell(item, { picture, cellWidth }) {
   figure.style.width = `${cellWidth}px`;
   const link = element('a');
   link.href = '#';
-  link.download = item.fileName;
-  link.title = `Save ${item.fileName}`;
+  link.download = savedName(item, format);
+  link.title = `Save ${link.download}`;
   link.style.height = `${picture}px`;
   link.addEventListener('click', () => {  // a URL for the file only once it is asked for
-    if (!link.href.startsWith('blob:')) link.href = URL.createObjectURL(new Blob([pcxFile(item)], { type: 'image/x-pcx' }));
+    if (!link.href.startsWith('blob:')) link.href = URL.createObjectURL(savedFile(item, format));
   });
   if (item.width > 0 && item.height > 0) {
     const scale = box === 0 ? Math.min(1, picture / Math.max(item.width, item.height))
@@ -140,11 +158,18 @@ function cell(item, { picture, cellWidth }) {
 }
 
 // An image's PCX file.
-const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
+export const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
 
-// A picture is drawn from the file the program wrote, as the game draws it: a texture named {...
-// has palette entry 255 transparent. The last pictures drawn are kept, so that one shown again, as
-// a search narrows and widens, is not drawn again.
+// A picture's file in `chosen` format, as a Blob: the program's PCX file, or a PNG as the page
+// draws it.
+function savedFile(item, chosen) {
+  if (chosen !== 'PNG' || !hasPng(item)) return new Blob([pcxFile(item)], { type: 'image/x-pcx' });
+  return new Blob([savedPng(decodePcx(pcxFile(item)), item.look)], { type: 'image/png' });
+}
+
+// A picture is drawn from the file the program wrote, as the game draws it, in its look (a texture
+// named {... has palette entry 255 transparent). The last pictures drawn are kept, so that one
+// shown again, as a search narrows and widens, is not drawn again.
 const drawnPictures = new Map();  // item -> { url, size }, the oldest first
 const kKeptBytes = 32 << 20;
 let keptBytes = 0;
@@ -155,7 +180,7 @@ function draw(item, img) {
   if (!picture) {
     const image = decodePcx(pcxFile(item));
     if (!image) return;
-    const png = toPng(image, item.name.startsWith('{') ? 255 : undefined);
+    const png = new Blob([drawnPng(image, item.look)], { type: 'image/png' });
     picture = { url: URL.createObjectURL(png), size: png.size };
     keptBytes += png.size;
     drawnPictures.set(item, picture);

@@ -1,10 +1,13 @@
-// Saving the files shown, a folder a package, as a zip: one download where it is of a size every
-// browser hands over whole, else several zips of whole files, each complete in itself, listed for
-// the user to save one by one. Each zip is made when it is asked for and let go soon after: a
+// Saving the files shown, a folder a package or map, as a zip of PCX files (the program's own) or
+// PNG files (made for the zip, in a worker): one download where it is of a size every browser
+// hands over whole, else several zips of whole files, each complete in itself, listed for the user
+// to save one by one. Each zip is made when it is asked for and let go soon after: a
 // browser holds a download's Blob in memory of its own, and Chromium hands over none once a few
 // hundred megabytes of them are held (a Blob of 620 MB never landed; one of 256 MB does alone).
 // Writing one zip into a file the user picks would need the File System Access API, which Firefox
 // and Safari lack and no test can drive.
+import { makePngs } from './converter.js';
+import { hasPng, pcxFile, savedName } from './pictures.js';
 import { split, zip } from './zip.js';
 
 const kPartLimit = 256 << 20;
@@ -31,15 +34,31 @@ function arm(link, run) {
   });
 }
 
+// The zip's records of `shown` ({ entry, item }, in order) in `format`: the program's PCX files as
+// the worker handed them, or PNG files made of them, `progress(done)` counting those made. A
+// picture with no pixels has no PNG file and keeps its PCX file.
+export async function files(shown, format, progress) {
+  const record = ({ entry, item }) => ({
+    path: `${entry.folder}/${item.fileName}`, size: item.length - item.header, crc: item.crc, when: entry.when,
+    bytes: item.bytes, at: item.at, length: item.length });
+  if (format !== 'PNG') return shown.map(record);
+  const pictures = shown.filter(({ item }) => hasPng(item)).map(({ entry, item }) => ({
+    path: `${entry.folder}/${savedName(item, format)}`, pcx: pcxFile(item), look: item.look, when: entry.when }));
+  const made = await makePngs(pictures, progress);
+  let k = 0;
+  return shown.map((one) => (hasPng(one.item) ? made[k++] : record(one)));
+}
+
 // Saves `files`, as zip's files, into `parts` (the element that lists the zips when there are
-// several), with `limit` bytes a zip at most.
-export function save(files, parts, limit = kPartLimit) {
+// several), with `limit` bytes a zip at most; the zips are named `name`.zip, or name-1-of-3.zip
+// and so on.
+export function save(files, parts, limit = kPartLimit, name = 'wad3-textures') {
   parts.replaceChildren();
   parts.hidden = true;
   const runs = split(files, limit);
   if (runs.length === 1) {
     const link = document.createElement('a');
-    link.download = 'wad3-textures.zip';
+    link.download = `${name}.zip`;
     arm(link, runs[0]);
     link.click();
     return;
@@ -51,10 +70,10 @@ export function save(files, parts, limit = kPartLimit) {
     'another, each complete in itself.';
   const list = document.createElement('ol');
   runs.forEach((run, k) => {
-    const link = document.createElement('a'), name = `wad3-textures-${k + 1}-of-${runs.length}.zip`;
+    const link = document.createElement('a'), part = `${name}-${k + 1}-of-${runs.length}.zip`;
     link.href = '#';
-    link.download = name;
-    link.textContent = `${name}, ${count.format(run.length)} files, ${megabytes(run.reduce((sum, f) => sum + f.length, 0))}`;
+    link.download = part;
+    link.textContent = `${part}, ${count.format(run.length)} files, ${megabytes(run.reduce((sum, f) => sum + f.length, 0))}`;
     link.dataset.action = 'save-part';
     arm(link, run);
     const item = document.createElement('li');

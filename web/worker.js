@@ -1,9 +1,12 @@
 // The page's worker: compiles the program the page hands it first and says whether this browser
 // runs it, then converts the packages it is given one after another, so that the page never waits
-// on a conversion. A package is read from disk a slice at a time.
+// on a conversion. A package is read from disk a slice at a time. A worker of its own makes the
+// PNG files of a zip.
 import { convert, fileSource, memorySource } from './convert.js';
 import { readable } from './names.js';
-import { localHeader } from './zip.js';
+import { decodePcx } from './pcx.js';
+import { savedPng } from './png.js';
+import { crc32, localHeader } from './zip.js';
 
 let program;
 let staging = new Uint8Array(32 << 20);
@@ -16,6 +19,10 @@ self.onmessage = async ({ data: message }) => {
     } catch (error) {
       self.postMessage([{ type: 'unsupported', why: `${error.message || error}` }]);
     }
+    return;
+  }
+  if (message.type === 'png') {
+    pngs(message);
     return;
   }
   try {
@@ -72,4 +79,20 @@ function run(message) {
     }
     if (report.type === 'end' || performance.now() - sent > 50 || bytes > (16 << 20)) send();
   });
+}
+
+// A slice of PCX files made PNG files, each with its zip local header before it, in one buffer.
+function pngs({ slice, buffer, pictures }) {
+  const pcx = new Uint8Array(buffer), parts = [], files = [];
+  let at = 0;
+  for (const { path, at: from, length, look, when } of pictures) {
+    const png = savedPng(decodePcx(pcx.subarray(from, from + length)), look), crc = crc32(png);
+    const header = localHeader(path, png.length, crc, new Date(when));
+    parts.push(header, png);
+    files.push({ path, size: png.length, crc, when, at, length: header.length + png.length, header: header.length });
+    at += header.length + png.length;
+  }
+  const made = new Uint8Array(at);
+  parts.reduce((to, part) => (made.set(part, to), to + part.length), 0);
+  self.postMessage({ slice, buffer: made.buffer, files }, [made.buffer]);
 }

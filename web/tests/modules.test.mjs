@@ -1,8 +1,9 @@
-// The page's own parts under Node: a package through wad3.wasm in memory as the worker runs it,
-// compared with the native program's run; the names; the PCX reader and the pictures.
+// The page's own parts under Node: a package or map through wad3.wasm in memory as the worker runs
+// it, compared with the native program's run; the names; the PCX reader and the pictures, drawn
+// and saved as PNG files, read back by Pillow.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { inflateSync } from 'node:zlib';
@@ -10,13 +11,15 @@ import { test } from 'node:test';
 
 import { unzipSync } from 'fflate';
 
-import { convert, countTextures, memorySource } from '../convert.js';
-import { byPath, fromDrop, fromFolder } from '../folders.js';
-import { matcher } from '../find.js';
+import { contents, convert, memorySource } from '../convert.js';
+import { byPath, fromDrop, fromFolder, kindOf } from '../folders.js';
+import { mapWords, matcher, saveLabel, unmatchedLabel } from '../find.js';
 import { byteString, folderName, readable } from '../names.js';
-import { decodePcx, toPng } from '../pcx.js';
+import { decodePcx } from '../pcx.js';
+import { colours, drawnPng, savedPng } from '../png.js';
 import { crc32, localHeader, split, zip, zipParts } from '../zip.js';
-import { pack, runNative, texture } from './wadpack.mjs';
+import { drawnColours, hasPillow, pillow } from './pillow.mjs';
+import { map, pack, runNative, texture } from './wadpack.mjs';
 
 const build = process.env.WAD3_WEB_BUILD ?? new URL('../../build-web', import.meta.url).pathname;
 const program = new WebAssembly.Module(readFileSync(`${build}/wad3.wasm`));
@@ -72,12 +75,30 @@ test('a package that fails keeps the files before it, with the same lines', () =
                /\nInvalid WAD3 header id\.\n$/);
 });
 
-test('counts the texture entries of the directory the file holds', () => {
+test('a map converts as the native program does, and says what it carries and only names', () => {
+  const named = { ...texture('named', 16, 16), named: true };
+  const slots = [texture('wall', 16, 8), null, named, texture('{sky', 5, 3), named];
+  const page = assertSameRun('de_x.bsp', map(slots));
+  assert.deepEqual([page.status, [...page.files.keys()]], [0, ['wall.pcx', '{sky.pcx']]);
+  assert.deepEqual(page.start, { type: 'start', textures: 2, named: 2 });
+  const quake = map(slots);
+  quake[0] = 29;  // Quake's maps: no textures of this kind
+  assert.match(readable(assertSameRun('q.bsp', quake).out), /\nInvalid WAD3 header id\.\n$/);
+});
+
+test('counts what the file holds as the program will walk it', () => {
   const bytes = pack([texture('a', 1, 1), texture('b', 1, 1), texture('c', 1, 1)]);
   bytes[12 + 32 + 12] = 0x42;  // not a texture
-  assert.equal(countTextures(memorySource(bytes)), 2);
-  assert.equal(countTextures(memorySource(bytes.subarray(0, 12 + 32 + 31))), 1);  // the directory cut short
-  assert.equal(countTextures(memorySource(new Uint8Array(11))), 0);
+  assert.deepEqual(contents(memorySource(bytes)), { textures: 2 });
+  assert.deepEqual(contents(memorySource(bytes.subarray(0, 12 + 32 + 31))), { textures: 1 });  // the directory cut short
+  assert.deepEqual(contents(memorySource(new Uint8Array(11))), { textures: 0 });
+  // A source that gives a few bytes at a time, as a window of the file's ends.
+  const trickle = (source) => ({ size: source.size, read: (at, length) => source.read(at, Math.min(length, 5)) });
+  assert.deepEqual(contents(trickle(memorySource(bytes))), { textures: 2 });
+  const bsp = map([texture('a', 2, 2), null, { ...texture('b', 4, 4), named: true }]);
+  assert.deepEqual(contents(trickle(memorySource(bsp))), { textures: 1, named: 1 });
+  assert.deepEqual(contents(memorySource(bsp.subarray(0, 123))), { textures: 0 });
+  assert.deepEqual(contents(memorySource(bsp.subarray(0, bsp.length - 6))), { textures: 0, named: 0 });  // lump cut
 });
 
 test('names: no two bytes read as one character, and one folder per package', () => {
@@ -85,11 +106,11 @@ test('names: no two bytes read as one character, and one folder per package', ()
   assert.equal(characters.size, 256);
   assert.equal(readable(byteString(Uint8Array.of(0x63, 0xe9, 0x80))), 'cé€');
   const taken = new Set();
-  assert.deepEqual(['castle1.wad', 'castle1.wad', 'CASTLE1.WAD', 'x', '.wad'].map((n) => folderName(n, taken)),
-                   ['castle1', 'castle1 (2)', 'CASTLE1 (3)', 'x', '.wad']);
+  assert.deepEqual(['castle1.wad', 'castle1.wad', 'CASTLE1.WAD', 'x', '.wad', 'cstrike/maps/de_x.BSP'].map((n) => folderName(n, taken)),
+                   ['castle1', 'castle1 (2)', 'CASTLE1 (3)', 'x', '.wad', 'cstrike/maps/de_x']);
 });
 
-test('reads only well-formed PCX files, and draws them as PNG pictures', async () => {
+test('reads only well-formed PCX files, and draws and saves them as PNG files', async () => {
   const image = { width: 3, height: 2, pixels: Uint8Array.of(1, 2, 3, 4, 5, 6), palette: new Uint8Array(768) };
   image.palette.set([10, 20, 30], 3 * 6);
   const page = runPage('one.wad', pack([{ ...texture('one', 3, 2), pixels: image.pixels, palette: image.palette }]));
@@ -99,15 +120,96 @@ test('reads only well-formed PCX files, and draws them as PNG pictures', async (
   const crossing = file.slice();
   crossing[128] = 0xc4;  // a run of 4 in a row of 3
   assert.equal(decodePcx(crossing), null);
-  // The picture: a PNG of the same pixels and colours, entry 255 transparent only where asked.
-  for (const transparent of [undefined, 255]) {
-    const png = new Uint8Array(await toPng(image, transparent).arrayBuffer());
-    const chunks = pngChunks(png);
-    assert.deepEqual([...chunks.keys()], transparent === undefined ? ['IHDR', 'PLTE', 'IDAT', 'IEND'] : ['IHDR', 'PLTE', 'tRNS', 'IDAT', 'IEND']);
-    assert.deepEqual([...chunks.get('IHDR')], [0, 0, 0, 3, 0, 0, 0, 2, 8, 3, 0, 0, 0]);
-    assert.deepEqual([...inflateSync(chunks.get('IDAT'))], [0, 1, 2, 3, 0, 4, 5, 6]);  // a filter byte a row
-    assert.deepEqual([...chunks.get('PLTE').subarray(18, 21)], [10, 20, 30]);
-    if (transparent) assert.deepEqual([...chunks.get('tRNS')], [...new Array(255).fill(255), 0]);
+  // Drawn and saved: the same pixels and colours, entry 255 transparent only where the look says.
+  for (const look of ['opaque', 'masked']) {
+    for (const [png, drawn] of [[drawnPng(image, look), true], [savedPng(image, look), false]]) {
+      const chunks = pngChunks(png);
+      assert.deepEqual([...chunks.keys()], look === 'opaque' ? ['IHDR', 'PLTE', 'IDAT', 'IEND'] : ['IHDR', 'PLTE', 'tRNS', 'IDAT', 'IEND']);
+      assert.deepEqual([...chunks.get('IHDR')], [0, 0, 0, 3, 0, 0, 0, 2, 8, 3, 0, 0, 0]);
+      if (drawn) assert.deepEqual([...inflateSync(chunks.get('IDAT'))], [0, 1, 2, 3, 0, 4, 5, 6]);  // a filter byte a row
+      assert.deepEqual([...chunks.get('PLTE').subarray(18, 21)], [10, 20, 30]);
+      if (look === 'masked') assert.deepEqual([...chunks.get('tRNS')], [...new Array(255).fill(255), 0]);
+    }
+  }
+});
+
+test('decals: entry 255\'s colour, opacity 255 - index; where it is pure blue, their own colours', () => {
+  const palette = Uint8Array.from({ length: 768 }, (_, i) => i % 251);
+  palette.set([44, 0, 0], 765);  // blood
+  const blood = colours(palette, 'decal');
+  assert.deepEqual([...blood.palette.subarray(0, 6)], [44, 0, 0, 44, 0, 0]);
+  assert.deepEqual([blood.alpha[0], blood.alpha[1], blood.alpha[254], blood.alpha[255]], [255, 254, 1, 0]);
+  palette.set([0, 0, 255], 765);
+  const blue = colours(palette, 'decal');
+  assert.equal(blue.palette, palette);
+  assert.deepEqual([blue.alpha[0], blue.alpha[254], blue.alpha[255]], [255, 255, 0]);
+  assert.equal(colours(palette, 'opaque').alpha, null);
+});
+
+test('PNG files read by Pillow as the PCX files\' colours in each look, the indices kept', (t) => {
+  if (!hasPillow()) return t.skip('needs Pillow (python3-pil)');
+  // Noise, bands, a dark-to-light ramp that the filters code better, a single pixel, a wide row.
+  const ramp = texture('ramp', 64, 48);
+  ramp.palette = Uint8Array.from({ length: 768 }, (_, i) => Math.floor(i / 3));
+  ramp.pixels = Uint8Array.from({ length: 64 * 48 }, (_, i) => ((i % 64) + Math.floor(i / 64) * 3) & 255);
+  const noise = texture('noise', 37, 23);
+  let seed = 7;
+  noise.pixels = noise.pixels.map(() => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24);
+  const textures = [ramp, noise, texture('bands', 40, 30), texture('one', 1, 1), texture('wide', 300, 2)];
+  textures[2].palette.set([0, 0, 255], 765);
+  const { files } = runPage('pngs.wad', pack(textures));
+  const pngs = new Map(), looks = new Map();
+  for (const look of ['opaque', 'masked', 'decal']) {
+    for (const [name, pcx] of files) {
+      const png = savedPng(decodePcx(pcx), look);
+      pngs.set(`${look}-${name}.png`, png);
+      looks.set(`${look}-${name}.png`, drawnColours(pcx, look));
+      pngs.set(`drawn-${look}-${name}.png`, drawnPng(decodePcx(pcx), look));
+      looks.set(`drawn-${look}-${name}.png`, drawnColours(pcx, look));
+    }
+  }
+  const read = pillow(pngs);
+  for (const [name, want] of looks) {
+    assert.equal(read[name].mode, 'P', name);  // the palette and its indices, as in the PCX file
+    assert.deepEqual(read[name].rgba, want, name);
+  }
+  assert.ok(pngChunks(savedPng(decodePcx(files.get('ramp.pcx')), 'opaque')).get('IDAT').length <
+            pngChunks(savedPng(decodePcx(files.get('noise.pcx')), 'opaque')).get('IDAT').length);
+});
+
+// The real packages and maps beside the checkout, if they are there: their paths.
+const kShared = new URL('../../../shared/', import.meta.url).pathname;
+const realFiles = (folder, ending) => (existsSync(join(kShared, folder)) ? readdirSync(join(kShared, folder))
+  .filter((f) => f.toLowerCase().endsWith(ending)).sort().map((f) => join(kShared, folder, f)) : []);
+
+test('PNG files of the real packages and maps no larger than Pillow writes them at its defaults', (t) => {
+  const real = [...realFiles('wad3-samples', '.wad'), ...realFiles('map-samples', '.bsp')];
+  if (real.length === 0) return t.skip('needs the real packages and maps in ../shared');
+  if (!hasPillow()) return t.skip('needs Pillow (python3-pil)');
+  const folder = mkdtempSync(join(tmpdir(), 'wad3-sizes-'));
+  try {
+    const sums = { wad: [0, 0, 0], bsp: [0, 0, 0] };  // PCX, ours, Pillow's
+    for (const path of real) {
+      const kind = path.endsWith('.bsp') ? 'bsp' : 'wad';
+      for (const [name, pcx] of runNative(native, 'p', readFileSync(path)).files) {
+        const image = decodePcx(pcx);
+        if (image.width === 0 || image.height === 0) continue;
+        writeFileSync(join(folder, `${sums[kind][0]}-${name}`), pcx);
+        sums[kind][0] += pcx.length;
+        sums[kind][1] += savedPng(image, 'opaque').length;
+      }
+      const script = 'import io,os,sys\nfrom PIL import Image\nn=0\nfor f in os.listdir(sys.argv[1]):\n' +
+        ' b=io.BytesIO(); Image.open(os.path.join(sys.argv[1],f)).save(b,"PNG"); n+=len(b.getvalue())\n' +
+        ' os.remove(os.path.join(sys.argv[1],f))\nprint(n)';
+      sums[kind][2] += Number(execFileSync('/usr/bin/python3', ['-c', script, folder]).toString());
+    }
+    for (const [kind, [pcx, ours, theirs]] of Object.entries(sums)) {
+      if (pcx === 0) continue;
+      t.diagnostic(`${kind}: PNG ${(100 * ours / pcx).toFixed(1)} % of the PCX files, Pillow's ${(100 * theirs / pcx).toFixed(1)} %`);
+      assert.ok(ours <= theirs, `${kind}: ${ours} bytes, Pillow ${theirs}`);
+    }
+  } finally {
+    rmSync(folder, { recursive: true, force: true });
   }
 });
 
@@ -233,10 +335,23 @@ test('folders: every package below, in path order, read in every batch', async (
   assert.deepEqual(given.slice(0, 3).map((g) => g.path), ['loose.txt', 'game/cstrike/cstrike.wad', 'game/cstrike/decals/d000.wad']);
   assert.deepEqual(given.slice(-2).map((g) => g.path), ['game/valve/Halflife.WAD', 'game/valve/zz.wad']);
   // Chosen with the folder control: the same paths, the same order.
-  const chosen = fromFolder(['b/x.wad', 'a b/y.wad', 'a/z.WAD', 'a/notes.txt'].map((p) => ({ name: p.split('/').at(-1), webkitRelativePath: p })));
-  assert.deepEqual(chosen.given.map((g) => g.path), ['a/z.WAD', 'a b/y.wad', 'b/x.wad']);
+  const chosen = fromFolder(['b/x.wad', 'a b/y.wad', 'a/z.WAD', 'a/notes.txt', 'a/maps/de_x.BSP'].map((p) => ({ name: p.split('/').at(-1), webkitRelativePath: p })));
+  assert.deepEqual(chosen.given.map((g) => g.path), ['a/maps/de_x.BSP', 'a/z.WAD', 'a b/y.wad', 'b/x.wad']);
   assert.equal(chosen.skipped, 1);
   assert.ok(byPath({ path: 'a/b/c' }, { path: 'a/b' }) > 0);
+});
+
+test('the page\'s words for what it counts', () => {
+  assert.equal(saveLabel(1234, false, 'PCX'), 'Save all 1,234 PCX files as a zip');
+  assert.equal(saveLabel(1, true, 'PNG'), 'Save the 1 PNG file found');
+  assert.equal(mapWords(12, 31), '12 textures written; 31 more are in packages');
+  assert.equal(mapWords(1, 1), '1 texture written; 1 more is in a package');
+  assert.equal(mapWords(14, 0), '14 textures written');
+  assert.equal(mapWords(0, 17), '0 textures written; the 17 it names are in packages');
+  assert.equal(unmatchedLabel([...new Array(70).fill('package'), 'map', 'map'], 'blood'), '72 packages and maps have no texture named blood');
+  assert.equal(unmatchedLabel(['map'], 'sky'), '1 map has no texture named sky');
+  assert.equal(unmatchedLabel(['file', 'map', 'package'], 'a'), '3 packages, maps and files have no texture named a');
+  assert.deepEqual(['a.wad', 'maps/B.BSP', 'c.txt', 'd.wad.bak'].map(kindOf), ['package', 'map', undefined, undefined]);
 });
 
 test('finds by every word of the name in any case, or by size', () => {

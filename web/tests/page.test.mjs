@@ -1,9 +1,11 @@
 // The page as a person uses it, opened from disk in the browser WAD3_BROWSER names (chromium or
 // firefox), headless. Packages given one by one and dropped, a broken one, a file that is no
-// package, every real package at hand (../shared/wad3-samples); a game's folder chosen and
-// searched; a browser that refuses WebAssembly; a program that traps; 70,000 tiny textures. Every
-// package's lines and files must be the native program's, the pictures the files' colours (a {
-// texture's entry 255 transparent), every zip what was shown, and no request may leave.
+// package, every real package at hand (../shared/wad3-samples); a game's folder of packages and
+// maps chosen and searched; a browser that refuses WebAssembly; a program that traps; 70,000 tiny
+// textures. Every package's and map's lines and files must be the native program's, the pictures
+// the files' colours as the game draws them (a { texture's entry 255 transparent, a decal in one
+// colour with the opacity of each index), every zip what was shown, as PCX or as PNG files that
+// Pillow reads as those colours, and no request may leave.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -17,12 +19,14 @@ import { unzipSync } from 'fflate';
 import { folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
 import { landed, launch } from './browsers.mjs';
-import { pack, packMany, runNative, texture } from './wadpack.mjs';
+import { drawnColours, hasPillow, pillow } from './pillow.mjs';
+import { map, pack, packMany, runNative, texture } from './wadpack.mjs';
 
 const browserName = process.env.WAD3_BROWSER ?? 'chromium';
 const top = new URL('../../', import.meta.url).pathname;
 const build = process.env.WAD3_WEB_BUILD ?? join(top, 'build-web');
 const samples = join(top, '../shared/wad3-samples');
+const mapSamples = join(top, '../shared/map-samples');
 const native = (name, bytes) => runNative(join(build, 'wad3'), name, bytes);
 
 // A fresh browser and page on `html` (the built page by default), with a scratch folder and a
@@ -67,7 +71,31 @@ const packageStates = (page) => page.$$eval('.package', (sections) => sections.m
   path: s.querySelector('h2').textContent, state: s.dataset.state, status: s.querySelector('.status').textContent,
   ms: Number(s.dataset.ms), lines: s.querySelector('pre').textContent, files: Number(s.dataset.files),
   shown: Number(s.dataset.shown), found: s.querySelector('.found').textContent, folded: s.classList.contains('folded'),
+  hidden: s.offsetParent === null,
 })));
+
+// How the page draws a picture of the file `path`: a decal in decals.wad, a { texture masked.
+const lookOf = (path, name) => (/(^|\/)decals\.wad$/i.test(path) ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque');
+
+// The files of a zip of PNG files against the native runs' PCX files: the same paths but .png (a
+// picture with no pixels keeps its PCX file), each read by Pillow as the colours the page draws.
+function assertPngZip(zipped, runs) {
+  const entries = unzipSync(zipped), want = new Map();
+  for (const run of runs) {
+    for (const [file, pcx] of run.files) {
+      const { width, height } = decodePcx(pcx), png = width > 0 && height > 0;
+      want.set(`${run.folder}/${readable(png ? file.replace(/\.pcx$/, '.png') : file)}`, { pcx, png, look: lookOf(run.name, file) });
+    }
+  }
+  assert.deepEqual(Object.keys(entries).sort(), [...want.keys()].sort());
+  const pngs = new Map([...want].filter(([, w]) => w.png).map(([path], k) => [`${k}.png`, entries[path]]));
+  const read = pillow(pngs);
+  [...want].filter(([, w]) => w.png).forEach(([path, w], k) => {
+    assert.equal(read[`${k}.png`].mode, 'P', path);
+    assert.deepEqual(read[`${k}.png`].rgba, drawnColours(w.pcx, w.look), path);
+  });
+  for (const [path, w] of want) if (!w.png) assert.deepEqual(entries[path], w.pcx, path);
+}
 
 // Every picture in the page, read back from the screen's bitmap: { name, rgba }.
 const pictures = (page) => page.$$eval('figure img', (imgs) => imgs.map((img) => {
@@ -153,13 +181,29 @@ test(`${browserName}: converts every package given into the native files and lin
 
   // The zip: a folder a package with files, each file the native program's.
   const files = expected.reduce((sum, run) => sum + run.files.size, 0);
-  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files.toLocaleString('en-US')} files as a zip`);
+  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files.toLocaleString('en-US')} PCX files as a zip`);
   assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), expected);
 
   // One picture saved alone is its PCX file.
-  const first = await page.$('.package figure a');
+  let first = await page.$('.package figure a');
   const name = await first.evaluate((a) => a.download);
   assert.deepEqual(await download(page, opened, first, name), expected[0].files.get(name));
+
+  // As PNG files, where Pillow is at hand to read them: the zip and a picture alone.
+  if (hasPillow()) {
+    await page.click('input[name="format"][value="PNG"]');
+    assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files.toLocaleString('en-US')} PNG files as a zip`);
+    const started = Date.now();
+    const pngZip = await download(page, opened, '[data-action="save-zip"]', 'wad3-textures-png.zip');
+    t.diagnostic(`the PNG zip of ${files} files saved in ${Date.now() - started} ms`);
+    assertPngZip(pngZip, expected);
+    await drawn(page);
+    first = await page.$('.package figure a');
+    const png = await first.evaluate((a) => a.download);
+    assert.equal(png, name.replace(/\.pcx$/, '.png'));
+    const alone = pillow(new Map([['alone.png', await download(page, opened, first, png)]]))['alone.png'];
+    assert.deepEqual(alone.rgba, drawnColours(expected[0].files.get(name), lookOf('sample.wad', name)));
+  }
 
   // Nothing but the page itself and the Blobs it made; a connection is refused by its policy.
   assert.equal(await page.evaluate(() => fetch('https://example.com/').then(() => 'sent', () => 'refused')), 'refused');
@@ -169,21 +213,31 @@ test(`${browserName}: converts every package given into the native files and lin
   t.diagnostic(`${packages.length} packages, ${files} files, ${total} ms in the page`);
 });
 
-// A game's folder: made-up packages in two of its folders, a file that is no package, and every
-// real package at hand in a third.
+// A game's folder: made-up packages and maps in two of its folders, a file that is no package, and
+// every real package and map at hand in two more.
 function gameFolder(write, scratch) {
+  const named = { ...texture('generic', 64, 64), named: true };
   const made = {
     'game/cstrike/decals.WAD': pack([texture('concrete', 16, 16), texture('conc_old', 8, 8), texture('{grate', 4, 4)]),
     'game/cstrike/maps/de_x.wad': pack([texture('sky', 8, 4)]),
+    'game/cstrike/maps/de_y.BSP': map([texture('mapwall', 16, 16), null, named, named]),
+    'game/cstrike/maps/de_z.bsp': map([named]),
     'game/valve/halflife.wad': readFileSync(join(top, 'examples/sample.wad')),
   };
   for (const [path, bytes] of Object.entries(made)) write(path, bytes);
   write('game/valve/readme.txt', new TextEncoder().encode('not a package'));
-  const real = existsSync(samples) ? readdirSync(samples).sort() : [];
-  if (real.length > 0) cpSync(samples, join(scratch, 'game/real'), { recursive: true });
-  const paths = [...Object.keys(made), ...real.filter((f) => f.endsWith('.wad')).map((f) => `game/real/${f}`)].sort();
-  return { paths, skipped: 1 + real.filter((f) => !f.endsWith('.wad')).length };
+  const paths = Object.keys(made);
+  let skipped = 1;
+  for (const [folder, to, ending] of [[samples, 'game/real', '.wad'], [mapSamples, 'game/realmaps', '.bsp']]) {
+    const real = existsSync(folder) ? readdirSync(folder).sort() : [];
+    if (real.length > 0) cpSync(folder, join(scratch, to), { recursive: true });
+    paths.push(...real.filter((f) => f.endsWith(ending)).map((f) => `${to}/${f}`));
+    skipped += real.filter((f) => !f.endsWith(ending)).length;
+  }
+  return { paths: paths.sort(), skipped };
 }
+
+const skippedNote = (n) => `${n} ${n === 1 ? 'file that is' : 'files that are'} no package or map skipped.`;
 
 test(`${browserName}: a game's folder chosen: every package below it, in path order, a folder each in the zip`, async (t) => {
   const opened = await open(t);
@@ -198,9 +252,15 @@ test(`${browserName}: a game's folder chosen: every package below it, in path or
     return;
   }
   await whenDone(page);
-  assert.deepEqual((await packageStates(page)).map((s) => s.path), paths);
-  assert.equal(await page.$eval('#note', (n) => n.textContent), `${skipped} files not named *.wad skipped.`);
-  const runs = paths.map((path) => ({ folder: path.replace(/\.wad$/i, ''), ...native(basename(path), readFileSync(join(scratch, path))) }));
+  const states = await packageStates(page);
+  assert.deepEqual(states.map((s) => s.path), paths);
+  assert.equal(await page.$eval('#note', (n) => n.textContent), skippedNote(skipped));
+  // A map says what it carries and what packages hold, so that one with none inside is no fault.
+  const status = (path) => states.find((s) => s.path === path).status;
+  assert.equal(status('game/cstrike/maps/de_y.BSP'), '1 texture written; 2 more are in packages');
+  assert.equal(status('game/cstrike/maps/de_z.bsp'), '0 textures written; the 1 it names is in a package');
+  const runs = paths.map((path) => ({ folder: path.replace(/\.(wad|bsp)$/i, ''), ...native(basename(path), readFileSync(join(scratch, path))) }));
+  runs.forEach((run, i) => assert.equal(states[i].lines, readable(run.out), paths[i]));
   assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), runs);
   await page.type('input[type="search"]', 'wall');  // the README's picture
   await drawn(page);
@@ -222,11 +282,11 @@ test(`${browserName}: a game's folder dropped: every package below it, in path o
   for (const type of ['dragEnter', 'dragOver', 'drop']) await client.send('Input.dispatchDragEvent', { type, x: 400, y: 600, data });
   await whenDone(page);
   assert.deepEqual((await packageStates(page)).map((s) => s.path), paths);
-  assert.equal(await page.$eval('#note', (n) => n.textContent), `${skipped} files not named *.wad skipped.`);
+  assert.equal(await page.$eval('#note', (n) => n.textContent), skippedNote(skipped));
   assert.deepEqual(errors, []);
 });
 
-test(`${browserName}: a search narrows every package, and the zip holds what it found`, async (t) => {
+test(`${browserName}: a search shows only what it found, decals as the game draws them, and the zip holds it`, async (t) => {
   const opened = await open(t);
   if (!opened) return;
   const { page, scratch, write, errors } = opened;
@@ -234,16 +294,35 @@ test(`${browserName}: a search narrows every package, and the zip holds what it 
   await choose(page, 'input[type="file"]:not([webkitdirectory])', ...paths.map((path) => join(scratch, path)));
   await whenDone(page);
 
-  // Words of the name in any case and a size: the pictures narrow, packages without one fold.
+  // Words of the name in any case and a size: the pictures narrow, and the sections without one
+  // leave the page, counted in one line below it, which lists them when clicked.
   await page.type('input[type="search"]', 'CONC 16x16');
-  await page.waitForFunction(() => document.querySelector('[data-action="save-zip"]').textContent === 'Save the 1 file found', { polling: 50 });
+  await page.waitForFunction(() => document.querySelector('[data-action="save-zip"]').textContent === 'Save the 1 PCX file found', { polling: 50 });
   const found = await packageStates(page);
   assert.equal(found[0].path, 'decals.WAD');
-  assert.deepEqual([found[0].shown, found[0].found, found[0].folded], [1, '1 of 3 match', false]);
-  assert.deepEqual(found.slice(1).filter((s) => !s.folded || s.shown !== 0), []);
+  assert.deepEqual([found[0].shown, found[0].found, found[0].hidden], [1, '1 of 3 match', false]);
+  assert.deepEqual(found.slice(1).filter((s) => !s.hidden || s.shown !== 0), []);
+  const none = paths.slice(1).map((path) => basename(path));
+  const kinds = none.some((path) => path.toLowerCase().endsWith('.bsp')) ? 'packages and maps' : 'packages';
+  assert.equal(await page.$eval('#unmatched button', (b) => b.textContent), `${none.length} ${kinds} have no texture named CONC 16x16`);
+  assert.equal(await page.$eval('#unmatched ul', (list) => list.hidden), true);
+  await page.click('#unmatched button');
+  assert.deepEqual(await page.$$eval('#unmatched li .path', (items) => items.map((item) => item.textContent)), none);
   await drawn(page);
-  assert.deepEqual((await pictures(page)).map((p) => p.name), ['concrete.pcx']);
+
+  // A decal: entry 255's colour, each index's opacity 255 - index, as read back from the screen
+  // (where a colour keeps only the precision its opacity leaves it).
   const decals = native('decals.WAD', readFileSync(join(scratch, paths[0])));
+  const [concrete] = await pictures(page);
+  assert.equal(concrete.name, 'concrete.pcx');
+  const want = drawnColours(decals.files.get('concrete.pcx'), 'decal');
+  assert.ok(new Set(want.filter((_, i) => i % 4 === 3)).size > 1, 'the decal has several opacities');
+  for (let i = 0; i < want.length; i += 4) {
+    assert.equal(concrete.rgba[i + 3], want[i + 3], `opacity of pixel ${i / 4}`);
+    for (let c = 0; c < 3 && want[i + 3] > 0; ++c) {
+      assert.ok(Math.abs(concrete.rgba[i + c] - want[i + c]) <= Math.ceil(255 / want[i + 3]), `colour of pixel ${i / 4}`);
+    }
+  }
   const zipped = unzipSync(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'));
   assert.deepEqual(Object.keys(zipped), ['decals/concrete.pcx']);
   assert.deepEqual(zipped['decals/concrete.pcx'], decals.files.get('concrete.pcx'));
@@ -252,9 +331,12 @@ test(`${browserName}: a search narrows every package, and the zip holds what it 
   // files in order across them.
   await page.$eval('input[type="search"]', (field) => { field.value = ''; field.dispatchEvent(new Event('input')); });
   await drawn(page);  // the pictures drawn before are drawn again
-  const files = paths.reduce((sum, path) => sum + native(basename(path), readFileSync(join(scratch, path))).files.size, 0);
-  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files} files as a zip`);
-  await page.$eval('[data-action="save-zip"]', (button) => { button.dataset.partLimit = 3000000; });
+  assert.equal(await page.$eval('#unmatched', (line) => line.hidden), true);
+  const runs = paths.map((path) => native(basename(path), readFileSync(join(scratch, path))));
+  const files = runs.reduce((sum, run) => sum + run.files.size, 0);
+  const bytes = runs.reduce((sum, run) => sum + [...run.files.values()].reduce((s, f) => s + f.length, 0), 0);
+  assert.equal(await page.$eval('[data-action="save-zip"]', (b) => b.textContent), `Save all ${files} PCX files as a zip`);
+  await page.$eval('[data-action="save-zip"]', (button, limit) => { button.dataset.partLimit = limit; }, Math.ceil(bytes / 3) + 20000);
   await page.click('[data-action="save-zip"]');
   const links = await page.$$('[data-action="save-part"]');
   assert.ok(links.length > 1);

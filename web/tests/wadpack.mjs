@@ -1,6 +1,7 @@
-// Small WAD3 packages built in the tests, and the native program's run on a package to compare
-// the page's with: header, directory first, then each texture's header, four mip levels and
-// palette, as tests/wadpack.h lays them out.
+// Small WAD3 packages and maps built in the tests, and the native program's run on one to compare
+// the page's with. A package: header, directory first, then each texture's header, four mip
+// levels and palette, as tests/wadpack.h lays them out; a map: its header, a lump of 3 bytes, the
+// texture lump, a lump of 5 bytes.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -31,17 +32,52 @@ export function pack(textures) {
     bytes.push(0x43, 0, 0, 0, ...name16(t.name));
     at += lumps[k];
   });
-  for (const t of textures) {
-    const p = t.width * t.height;
-    bytes.push(...name16(t.name));
-    put32(t.width);
-    put32(t.height);
-    for (let level = 0, offset = 40; level < 4; offset += p >> (2 * level), ++level) put32(offset);
-    bytes.push(...t.pixels, ...new Uint8Array((p >> 2) + (p >> 4) + (p >> 6)));
-    const entries = t.palette.length / 3;
-    bytes.push(entries & 255, entries >> 8, ...t.palette);
-  }
+  for (const t of textures) bytes.push(...lump(t));
   return Uint8Array.from(bytes);
+}
+
+// The bytes of a texture as a package's lump holds it: header, four mip levels, palette.
+function lump(t) {
+  const p = t.width * t.height, bytes = [...name16(t.name)];
+  const put32 = (v) => bytes.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
+  put32(t.width);
+  put32(t.height);
+  for (let level = 0, offset = 40; level < 4; offset += p >> (2 * level), ++level) put32(offset);
+  bytes.push(...t.pixels, ...new Uint8Array((p >> 2) + (p >> 4) + (p >> 6)));
+  const entries = t.palette.length / 3;
+  bytes.push(entries & 255, entries >> 8, ...t.palette);
+  return bytes;
+}
+
+// A map (BSP version 30) whose texture lump holds `slots` in order: a texture, null for an empty
+// slot, or a texture with `named` set, which the map only names (its header, offsets 0).
+export function map(slots) {
+  const textures = [], offsets = [];
+  const put32 = (to, v) => to.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
+  let at = 4 + 4 * slots.length;
+  for (const t of slots) {
+    if (!t) {
+      offsets.push(0xffffffff);
+      continue;
+    }
+    offsets.push(at);
+    const bytes = t.named ? [...name16(t.name)] : lump(t);
+    if (t.named) [t.width, t.height, 0, 0, 0, 0].forEach((v) => put32(bytes, v));
+    textures.push(...bytes);
+    at += bytes.length;
+  }
+  const texturesLump = [];
+  put32(texturesLump, slots.length);
+  offsets.forEach((v) => put32(texturesLump, v));
+  texturesLump.push(...textures);
+  const header = [];
+  put32(header, 30);
+  const start = 124 + 3, end = start + texturesLump.length;
+  for (let k = 0; k < 15; ++k) {
+    put32(header, k === 0 ? 124 : k <= 2 ? start : k === 3 ? end : end + 5);
+    put32(header, k === 0 ? 3 : k === 2 ? texturesLump.length : k === 3 ? 5 : 0);
+  }
+  return Uint8Array.from([...header, 0x11, 0x11, 0x11, ...texturesLump, ...new Array(5).fill(0x22)]);
 }
 
 function name16(name) {
