@@ -1,5 +1,5 @@
-// Writes the seed corpus: packages and maps for the run harness (sound ones, and one for
-// every way a run can end) and images for the encoder harness.
+// Writes the seed corpus: packages, maps, models and sprites for the run harness (sound ones,
+// and one for every way a run can end) and images for the encoder harness.
 //   build/fuzz/make-corpus fuzz/corpus
 #include <cstdio>
 #include <filesystem>
@@ -88,6 +88,28 @@ int main(int argc, char** argv) {
       {"map-slot-wraps", patchedMap(textures + 4, 0u - textures)},
   };
   for (const auto& [name, bytes] : maps) Write(run / (std::string(name) + ".bsp"), bytes);
+
+  const Bytes model = wadpack::Model({Make("skin.BMP", 6, 4), Make("a.bmp", 0, 2, 16)});
+  Bytes sprite = wadpack::Sprite({{{Make("", 4, 4)}}, {{Make("", 2, 3), Make("", 1, 1)}, true}},
+                                 Make("", 0, 0, 300).palette, 2);
+  auto patchedAt = [](Bytes b, size_t at, uint32_t value) {
+    Set32(b, at, value);
+    return b;
+  };
+  const size_t group = wadpack::kSpriteHeadSize + 900 + 4 + 16 + 16;  // the second frame
+  const std::vector<std::pair<const char*, Bytes>> others = {
+      {"model.mdl", model},
+      {"model-none.mdl", wadpack::Model({})},
+      {"model-table-wraps.mdl", patchedAt(model, wadpack::kModelTexturesField + 4, 0u - 160)},
+      {"model-pixels-past-end.mdl",
+       patchedAt(model, wadpack::kModelHeadSize + wadpack::kSkinIndexField,
+                 uint32_t(model.size()))},
+      {"sprite.spr", sprite},
+      {"sprite-flag.spr", patchedAt(sprite, group, 2)},
+      {"sprite-group-wraps.spr", patchedAt(sprite, group + 4, 0x40000000)},
+      {"sprite-short.spr", Bytes(sprite.begin(), sprite.begin() + wadpack::kSpriteHeadSize - 1)},
+  };
+  for (const auto& [name, bytes] : others) Write(run / name, bytes);
 
   const std::vector<std::pair<const char*, Bytes>> images = {
       {"runs", {127, 2, 16, 0, 0x10}},          {"mixed", {4, 1, 0, 1, 5, 5, 5, 7}},

@@ -1,7 +1,9 @@
 /* wad3: the program entry and the extraction run.
  *
- * The file's first word tells its kind: a package's magic, or 30, a map's version (its walk is
- * in bsp.cpp, and hands each texture it carries to ExtractTexture, as a package's walk does).
+ * The file's first word tells its kind: a package's magic; 30, a map's version (its walk is in
+ * bsp.cpp, and hands each texture it carries to ExtractTexture, as a package's walk does); or a
+ * model's or a sprite's magic, followed by its version (mdl.cpp, spr.cpp). Every picture, of
+ * whatever kind of file, is written by WritePicture.
  *
  * A WAD3 package; integers little-endian, positions in bytes from the start of the file.
  *
@@ -48,7 +50,9 @@
 #include <string_view>
 
 #include "bsp.h"
+#include "mdl.h"
 #include "pcx.h"
+#include "spr.h"
 #include "tools.h"
 #include "win32.h"
 
@@ -75,11 +79,6 @@ struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-
-// a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
-uint64_t AddClamped(uint64_t a, uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
 
 // count elements from the heap, or null where there is not that much memory.
 template <typename T>
@@ -168,49 +167,59 @@ int CannotRead(const RUN& run) {
 }
 
 int ExtractTexture(const RUN& run, uint64_t mippos, bool inMap) {
-  FILE* const fp = run.fp;
-  const uint64_t size = run.size;
-  if (mippos >= size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
-  if (!SeekTo(fp, mippos, size)) return CannotRead(run);
-  const WAD3MIP mip = ReadMip(fp);
-  if (ReadFailed(fp, std::min(mippos + kMipHeadSize, size))) return CannotRead(run);
+  if (mippos >= run.size) return Fail("Invalid lump entry; filepos (MIP) is malformed.\n");
+  if (!SeekTo(run.fp, mippos, run.size)) return CannotRead(run);
+  const WAD3MIP mip = ReadMip(run.fp);
+  if (ReadFailed(run.fp, std::min(mippos + kMipHeadSize, run.size))) return CannotRead(run);
   if (inMap && mip.offsets[0] == 0) return 0;  // named by the map, held by a package
-
-  // The name ends at its first zero byte or with its field, and never leaves the output folder.
-  const size_t nameLength = strnlen(mip.name, kWad3NameSize);
-  if (IsMalformedName(mip.name, nameLength)) return Fail("Invalid mip entry; name is malformed.\n");
-
-  const size_t pathSize = strlen(run.OutputFolder) + nameLength + sizeof kSuffix;
-  const auto FileName = Allocate<char>(pathSize);
-  if (!FileName) return Fail("Out of memory (FileName).\n");
-  snprintf(FileName.get(), pathSize, "%s%.*s%s", run.OutputFolder, static_cast<int>(nameLength),
-           mip.name, kSuffix);
 
   // The palette lies behind the texture header and the four mip levels.
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
-  const uint64_t palettePosition = AddClamped(mippos + kMipHeadSize, mipChain);
-  if (!SeekTo(fp, palettePosition, size)) return CannotRead(run);
-  const uint16_t paletteSize = get2(fp);
+  // The name ends at its first zero byte or with its field.
+  const PICTURE picture = {
+      mip.name,       strnlen(mip.name, kWad3NameSize), mip.width,
+      mip.height,     mippos + mip.offsets[0],          AddClamped(mippos + kMipHeadSize, mipChain),
+      kCountedPalette};
+  return WritePicture(run, picture);
+}
+
+int WritePicture(const RUN& run, const PICTURE& picture) {
+  FILE* const fp = run.fp;
+  const uint64_t size = run.size;
+  // A name never leaves the output folder.
+  if (IsMalformedName(picture.name, picture.nameLength)) {
+    return Fail("Invalid mip entry; name is malformed.\n");
+  }
+  const size_t pathSize = strlen(run.OutputFolder) + picture.nameLength + sizeof kSuffix;
+  const auto FileName = Allocate<char>(pathSize);
+  if (!FileName) return Fail("Out of memory (FileName).\n");
+  snprintf(FileName.get(), pathSize, "%s%.*s%s", run.OutputFolder,
+           static_cast<int>(picture.nameLength), picture.name, kSuffix);
+
+  if (!SeekTo(fp, picture.palette, size)) return CannotRead(run);
+  const bool counted = picture.paletteSize == kCountedPalette;
+  const uint32_t paletteSize = counted ? get2(fp) : picture.paletteSize;
   const uint64_t paletteBytes = uint64_t{paletteSize} * kPaletteEntryBytes;
   const auto Palette = Allocate<uint8_t>(paletteBytes);
   if (!Palette) return Fail("Out of memory (Palette).\n");
   ReadBytes(fp, Palette.get(), paletteBytes);
-  const uint64_t paletteEnd = AddClamped(palettePosition, kPaletteCountSize + paletteBytes);
+  const uint64_t paletteEnd =
+      AddClamped(picture.palette, (counted ? kPaletteCountSize : 0) + paletteBytes);
   if (ReadFailed(fp, std::min(paletteEnd, size))) return CannotRead(run);
 
-  const uint64_t pixelPosition = mippos + mip.offsets[0];
-  if (AddClamped(pixelPosition, pixels) > size) {
+  const uint64_t pixels = uint64_t{picture.width} * picture.height;
+  if (AddClamped(picture.pixels, pixels) > size) {
     return Fail("Invalid mip entry; offsets[0] is malformed.\n");
   }
-  if (!SeekTo(fp, pixelPosition, size)) return CannotRead(run);
+  if (!SeekTo(fp, picture.pixels, size)) return CannotRead(run);
   const auto ImageData = Allocate<uint8_t>(pixels);
   if (!ImageData) return Fail("Out of memory (ImageData).\n");
   ReadBytes(fp, ImageData.get(), pixels);
-  if (ReadFailed(fp, pixelPosition + pixels)) return CannotRead(run);
+  if (ReadFailed(fp, picture.pixels + pixels)) return CannotRead(run);
 
-  const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), mip.width,
-                               mip.height,     Palette.get(),   paletteSize};
+  const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), picture.width,
+                               picture.height, Palette.get(),   paletteSize};
   if (EncodePCX(&pcxEncode) == 0) return Fail("Something went wrong...\n");
   return 0;
 }
@@ -233,7 +242,8 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   const RUN run = {fp, static_cast<uint64_t>(status.st_size), FileName, OutputFolder};
   if (run.size < kHeadSize) return Fail("WAD3 file is malformed.\n");
 
-  // The first word tells the kind of file: a package's magic, or a map's version.
+  // The first word tells the kind of file: a package's magic, a map's version, or a model's or
+  // sprite's magic, which the second word, their version, must follow.
   const WAD3HEAD head = ReadHead(fp);
   if (ReadFailed(fp, kHeadSize)) return CannotRead(run);
   int walked;
@@ -241,6 +251,10 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
     walked = WalkPackage(run, head);
   } else if (head.identification == kMapVersion) {
     walked = EnumerateMap(run);
+  } else if (head.identification == kModelMagic && head.numlumps == kModelVersion) {
+    walked = EnumerateModel(run);
+  } else if (head.identification == kSpriteMagic && head.numlumps == kSpriteVersion) {
+    walked = EnumerateSprite(run);
   } else {
     return Fail("Invalid WAD3 header id.\n");
   }

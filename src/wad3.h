@@ -1,5 +1,6 @@
 // The WAD3 package records, the extraction run, and what each kind of file's walk shares with
-// it. The package layout is drawn in wad3.cpp.
+// it: the file it reads, and the one path every picture takes to its PCX file. The package layout
+// is drawn in wad3.cpp.
 #pragma once
 
 #include <cstddef>
@@ -47,10 +48,34 @@ struct RUN {
   const char* OutputFolder;  // put before every image's name
 };
 
+// a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
+inline uint64_t AddClamped(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 // Prints why the run ends; returns its exit status, 1.
 int Fail(const char* message);
 // Prints that the file could not be read; returns 1.
 int CannotRead(const RUN& run);
+
+// A picture as its file holds it, found by a walk and handed to WritePicture: raw positions and
+// sizes, checked there, and its name's bytes.
+struct PICTURE {
+  const char* name;  // the output file's name without ".pcx", not yet checked
+  size_t nameLength;
+  uint32_t width;
+  uint32_t height;
+  uint64_t pixels;       // position of width x height palette indices, rows top to bottom
+  uint64_t palette;      // position of the palette: entries of red, green, blue
+  uint32_t paletteSize;  // its entries, or kCountedPalette
+};
+// A palette whose u16 entry count lies just before its entries, at `palette`: a package's.
+constexpr uint32_t kCountedPalette = UINT32_MAX;
+
+// Reads the picture's palette and pixels and writes it as OutputFolder + name + ".pcx", with
+// every check, line and mend a package's texture has. Returns 0 to go on with the walk, 1 after
+// printing why the run ends.
+int WritePicture(const RUN& run, const PICTURE& picture);
 
 // Reads the texture whose 40-byte WAD3MIP header is at mippos and writes it. In a map
 // (inMap), a texture whose offsets[0] is 0 has no pixels there, a package holds it: it is

@@ -120,6 +120,57 @@ TEST_F(Run, ConvertsTheTexturesAMapCarries) {
   }
 }
 
+// A model writes its skins in the order of its texture table, each named without a final ".bmp";
+// one whose skins lie in a model of their own writes nothing, and that is no fault.
+TEST_F(Run, ConvertsTheSkinsOfAModel) {
+  const Texture base = Make("DM_Base.bmp", 5, 3), chrome = Make("Chrome.BMP", 8, 2, 16),
+                plain = Make("plain", 2, 2), twice = Make("x.bmp.bmp", 3, 1);
+  const Bytes model = wadpack::Model({base, chrome, plain, twice});
+  Result r = Convert(model, "m.mdl");
+  EXPECT_EQ(
+      r.out,
+      SizeLine(model) +
+          "./DM_Base.pcx (5x3)\n./Chrome.pcx (8x2)\n./plain.pcx (2x2)\n./x.bmp.pcx (3x1)\n\n");
+  EXPECT_EQ(r.status, 0);
+  ASSERT_EQ(r.files.size(), 4u);
+  EXPECT_EQ(Decode(r.files.at("DM_Base.pcx")), Expected(base));
+  EXPECT_EQ(Decode(r.files.at("Chrome.pcx")), Expected(chrome));
+
+  fs::remove_all(work_);
+  fs::create_directory(work_);
+  const Bytes bare = wadpack::Model({});
+  r = Convert(bare, "mT.mdl");
+  EXPECT_EQ(r.out, SizeLine(bare) + "\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.files.empty());
+}
+
+// A sprite writes every picture, alone or in a group, named after its file and the picture's
+// number, each with the sprite's palette: its first 256 entries, zero-filled to 256.
+TEST_F(Run, ConvertsThePicturesOfASprite) {
+  const Texture a = Make("a", 4, 4), b = Make("b", 3, 5), c = Make("c", 2, 1), d = Make("d", 6, 2);
+  const Bytes small = Make("", 0, 0, 16).palette, large = Make("", 0, 0, 300).palette;
+  const Bytes sprite = wadpack::Sprite({{{a}}, {{b, c}, true}, {{}, true}, {{d}}}, small, 2);
+  Result r = Convert(sprite, "muzzle.SPR");
+  EXPECT_EQ(r.out, SizeLine(sprite) +
+                       "./muzzle_0.pcx (4x4)\n./muzzle_1.pcx (3x5)\n./muzzle_2.pcx (2x1)\n"
+                       "./muzzle_3.pcx (6x2)\n\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Decode(r.files.at("muzzle_1.pcx")), Expected(b, small));
+  EXPECT_EQ(Decode(r.files.at("muzzle_3.pcx")), Expected(d, small));
+
+  // Named after the path's last component alone.
+  fs::remove_all(work_);
+  fs::create_directory(work_);
+  const Bytes many = wadpack::Sprite({{{a}}}, large);
+  fs::create_directory(root_ / "sprites");
+  WriteFile(root_ / "sprites" / "x.spr.spr", many);
+  r = Wad3({"../sprites/x.spr.spr"});
+  EXPECT_EQ(r.out, SizeLine(many) + "./x.spr_0.pcx (4x4)\n\n");
+  EXPECT_EQ(Decode(r.files.at("x.spr_0.pcx")),
+            Expected(a, Bytes(large.begin(), large.begin() + kPaletteBytes)));
+}
+
 TEST_F(Run, ReportsATextureLargerThanMemory) {
   if (kWindows) GTEST_SKIP() << "Windows has no address-space limit to set on one process";
   // A 32-bit program cannot hold 2^32 pixels at all; a 64-bit one gets an address-space limit.
@@ -279,6 +330,7 @@ struct Ending {
   Bytes package;
   std::string setup, lines;
   std::vector<std::string> left;
+  std::string name = "p.wad";  // the file's, which names a sprite's pictures
 };
 
 void ExpectEnding(const Ending& c, const Result& r, const Texture& first) {
@@ -330,6 +382,24 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     return b;
   };
   const std::string bsp = "BSP file is malformed.\n";
+  // The two as a model's skins, and where the second's record is.
+  const Bytes model = wadpack::Model({first, second});
+  const size_t skin = wadpack::kModelHeadSize + wadpack::kModelRecordSize;
+  auto patchedModel = [&](size_t where, uint32_t value) {
+    Bytes b = model;
+    wadpack::Set32(b, where, value);
+    return b;
+  };
+  const std::string mdl = "MDL file is malformed.\n";
+  // The two as a sprite's pictures, and where the second frame is.
+  const Bytes palette = first.palette, sprite = wadpack::Sprite({{{first}}, {{second}}}, palette);
+  const size_t frame = wadpack::kSpriteHeadSize + palette.size() + 4 + 16 + first.pixels.size();
+  auto patchedSprite = [&](size_t where, uint32_t value) {
+    Bytes b = sprite;
+    wadpack::Set32(b, where, value);
+    return b;
+  };
+  const std::string spr = "SPR file is malformed.\n", spriteDone = "./p_0.pcx (4x4)\n";
   const Ending cases[] = {
       // clang-format off
       {"short", cut(good, 11), "", "WAD3 file is malformed.\n", {}},
@@ -365,6 +435,27 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
        kDone + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
       {"map pixels", patchedMap(inMap.mip + wadpack::kPixelsField, uint32_t(map.size() + 1 - second.pixels.size() - inMap.mip)),
        "", kDone + pixels, {"first.pcx"}},
+      {"model header short", cut(model, wadpack::kModelHeadSize - 1), "", mdl, {}},
+      {"model table past end", patchedModel(wadpack::kModelTexturesField, uint32_t(model.size() - wadpack::kModelHeadSize) / 80 + 1), "", mdl, {}},
+      {"model table wraps", patchedModel(wadpack::kModelTexturesField + 4, 0u - 2 * 80), "", mdl, {}},
+      {"model count wraps", patchedModel(wadpack::kModelTexturesField, 0x03333334), "", mdl, {}},  // 80 n: 2^32 + 64
+      {"model pixels past end", patchedModel(skin + wadpack::kSkinIndexField, uint32_t(model.size() + 1 - 768 - second.pixels.size())),
+       "", kDone + mdl, {"first.pcx"}},
+      {"model size wraps", patchedModel(skin + wadpack::kSkinWidthField + 4, 0x20000000), "", kDone + mdl, {"first.pcx"}},
+      {"model slash", [&] { Bytes b = model; std::copy_n("a/b.bmp", 7, b.begin() + long(skin)); return b; }(), "",
+       kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
+      {"model of sequences", [&] { Bytes b = model; b[3] = 'Q'; return b; }(), "", "Invalid WAD3 header id.\n", {}},
+      {"model version", patchedModel(4, 11), "", "Invalid WAD3 header id.\n", {}},
+      {"sprite header short", cut(sprite, wadpack::kSpriteHeadSize - 1), "", spr, {}, "p.spr"},
+      {"sprite palette past end", patchedSprite(wadpack::kSpritePaletteField, 0xFFFF), "", spr, {}, "p.spr"},
+      {"sprite frames past end", patchedSprite(wadpack::kSpriteFramesField, 3), "",
+       spriteDone + "./p_1.pcx (8x8)\n" + spr, {"p_0.pcx", "p_1.pcx"}, "p.spr"},
+      {"sprite flag", patchedSprite(frame, 2), "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
+      {"sprite group past end", [&] { Bytes b = patchedSprite(frame, 1); wadpack::Set32(b, frame + 4, 0x40000000); return b; }(),
+       "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
+      {"sprite picture past end", patchedSprite(frame + 4 + 12, 9), "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
+      {"sprite size wraps", [&] { Bytes b = patchedSprite(frame + 4 + 8, 0x10000); wadpack::Set32(b, frame + 4 + 12, 0x10000); return b; }(),
+       "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
       {"map slash", [&] { Bytes b = map; std::copy_n("a/b", 3, b.begin() + long(inMap.mip)); return b; }(), "",
        kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
       // clang-format on
@@ -373,7 +464,7 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     fs::remove_all(work_);
     fs::create_directory(work_);
     if (c.setup == "dir") fs::create_directory(work_ / "second.pcx");
-    ExpectEnding(c, Convert(c.package), first);
+    ExpectEnding(c, Convert(c.package, c.name), first);
   }
   const Result missing = Wad3({"../missing.wad"});
   EXPECT_EQ(missing.out, "File not found : ../missing.wad\n");
@@ -424,7 +515,8 @@ std::vector<Call> Calls(const fs::path& trace) {
       const size_t from = line.find('"') + 1, to = line.find('"', from);
       // An image as the program names it: under an emulator the open may give the full path.
       const std::string path = line.substr(from, to - from);
-      const bool input = path.ends_with(".wad") || path.ends_with(".bsp");
+      const bool input = path.ends_with(".wad") || path.ends_with(".bsp") ||
+                         path.ends_with(".mdl") || path.ends_with(".spr");
       call.target = input ? "package" : "./" + path.substr(path.rfind('/') + 1);
       files[line.substr(line.rfind("= ") + 2)] = call.target;
     } else {  // NAME(FD, ...
@@ -486,17 +578,38 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
   // Against the stream's 64 KiB buffer: the first palette and the big pixels each cross a
   // buffer's end, so that a read fails in their middle; the big image takes two writes; the
   // package's last palette runs past the end of the file, which is no fault. A map holds the
-  // same three, and slots that hold none or only a name; the third slot crosses a buffer's end.
+  // same three, and slots that hold none or only a name; a model has them as skins, and a
+  // sprite as pictures, the last two in a group. A map's slot, a model's record and a sprite's
+  // picture header cross a buffer's end too.
+  constexpr uint32_t kBuffer = 64 << 10;
   const Texture first = Make("first", 256, 191), big = Make("big", 256, 256),
-                last = Make("last", 8, 4);
+                last = Make("last", 8, 4), lead = Make("lead", 120, 539);
   Texture named = Make("named", 16, 16);
   named.named = true;
   const Bytes whole = Package({first, big, last}, true);
-  const auto across =
-      uint32_t((64 << 10) - 2 - wadpack::kMapHeadSize - 4 - 2 * 4);  // slot 2: 2 + 2 bytes
-  const std::pair<std::string, Bytes> files[] = {
-      {"p.wad", Bytes(whole.begin(), whole.end() - 5)},
-      {"p.bsp", wadpack::Map({&first, nullptr, &big, &named, &last}, across)},
+  // Where each crosses the end of the first buffer: slot 2 and the second picture's width by 2
+  // bytes, record 1 by 8.
+  const auto slots = uint32_t(kBuffer - 2 - wadpack::kMapHeadSize - 4 - 2 * 4);
+  const auto records = uint32_t(kBuffer - 8 - wadpack::kModelHeadSize - wadpack::kModelRecordSize);
+  static_assert(wadpack::kSpriteHeadSize + 768 + 4 + 16 + 120 * 539 + 4 + 4 + 8 + 8 == kBuffer - 2);
+  struct Input {
+    std::string name;
+    Bytes bytes;
+    std::vector<std::pair<std::string, const Texture*>> images;  // each file it gives, and its size
+  };
+  const Input files[] = {
+      {"p.wad",
+       Bytes(whole.begin(), whole.end() - 5),
+       {{"first", &first}, {"big", &big}, {"last", &last}}},
+      {"p.bsp",
+       wadpack::Map({&first, nullptr, &big, &named, &last}, slots),
+       {{"first", &first}, {"big", &big}, {"last", &last}}},
+      {"p.mdl",
+       wadpack::Model({first, big, last}, records),
+       {{"first", &first}, {"big", &big}, {"last", &last}}},
+      {"p.spr",
+       wadpack::Sprite({{{lead}}, {{big, last}, true}}, first.palette),
+       {{"p_0", &lead}, {"p_1", &big}, {"p_2", &last}}},
   };
   std::vector<std::string> strace = {kStrace};
 #ifdef WAD3_SANITIZE
@@ -506,14 +619,17 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
             std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
 #endif
   readers_ = false;  // the files are compared with the clean run's, which the readers checked
-  for (const auto& [name, bytes] : files) {
+  for (const auto& [name, bytes, images] : files) {
     WriteFile(root_ / name, bytes);
     const fs::path root = fs::weakly_canonical(root_), work = fs::weakly_canonical(work_);
     const std::string path = (root / name).string();  // as strace names it: no "../"
     std::vector<std::string> traced = {"-P", path, "-P", (root / "out").string()};
-    for (const Texture& t : {first, big, last}) {
+    std::string lines;
+    for (const auto& [image, t] : images) {
       traced.insert(traced.end(),
-                    {"-P", "./" + t.name + ".pcx", "-P", (work / t.name).string() + ".pcx"});
+                    {"-P", "./" + image + ".pcx", "-P", (work / image).string() + ".pcx"});
+      lines += "./" + image + ".pcx (" + std::to_string(t->width) + "x" +
+               std::to_string(t->height) + ")\n";
     }
     fs::remove_all(work_);
     fs::create_directory(work_);
@@ -525,8 +641,7 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
     readers_ = false;
     if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
       GTEST_SKIP() << "strace may not trace here: " << clean.err;
-    ASSERT_EQ(clean.out,
-              SizeLine(bytes) + "./first.pcx (256x191)\n./big.pcx (256x256)\n./last.pcx (8x4)\n\n");
+    ASSERT_EQ(clean.out, SizeLine(bytes) + lines + "\n");
     ASSERT_EQ(clean.status, 0) << clean.err;
     const std::vector<Call> calls = Calls(root / "trace");
 

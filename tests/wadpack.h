@@ -1,6 +1,6 @@
-// Builds WAD3 texture packages and maps in memory, and reads them back, for the tests, the
-// benchmark and the bundled sample. The layouts are drawn at the top of src/wad3.cpp and
-// src/bsp.cpp.
+// Builds WAD3 texture packages, maps, models and sprites in memory, and reads packages and maps
+// back, for the tests, the benchmark and the bundled sample. The layouts are drawn at the top of
+// src/wad3.cpp, src/bsp.cpp, src/mdl.cpp and src/spr.cpp.
 #pragma once
 
 #include <algorithm>
@@ -18,6 +18,9 @@ constexpr size_t kCountField = 4, kDirectoryField = 8;                    // hea
 constexpr size_t kWidthField = 16, kHeightField = 20, kPixelsField = 24;  // texture header
 constexpr size_t kMapHeadSize = 124, kTextureLumpField = 20;              // map header
 constexpr uint32_t kMapVersion = 30, kNoTexture = 0xFFFFFFFF;
+constexpr size_t kModelHeadSize = 244, kModelTexturesField = 180, kModelRecordSize = 80;  // model
+constexpr size_t kSkinWidthField = 68, kSkinIndexField = 76;  // model texture record
+constexpr size_t kSpriteHeadSize = 42, kSpriteFramesField = 28, kSpritePaletteField = 40;
 
 struct Texture {
   std::string name;  // texture header name: 16 bytes at most, zero-padded
@@ -148,6 +151,64 @@ inline Bytes Map(const std::vector<const Texture*>& slots, uint32_t before = 3) 
   out.insert(out.end(), before, 0x11);
   out.insert(out.end(), lump.begin(), lump.end());
   out.insert(out.end(), kAfter, 0x22);
+  return out;
+}
+
+// A model (studio model version 10) whose texture table holds `skins` (their names up to 64
+// bytes), `before` bytes after its header; then each skin's pixels and 256-entry palette (its
+// palette cut or zero-filled to 256 entries).
+inline Bytes Model(const std::vector<Texture>& skins, uint32_t before = 0) {
+  Bytes out = {'I', 'D', 'S', 'T'};
+  Put32(out, 10);
+  out.resize(kModelHeadSize + before);
+  Set32(out, kModelTexturesField, static_cast<uint32_t>(skins.size()));
+  Set32(out, kModelTexturesField + 4, static_cast<uint32_t>(kModelHeadSize + before));
+  auto at = static_cast<uint32_t>(out.size() + kModelRecordSize * skins.size());
+  for (const Texture& t : skins) {
+    for (size_t i = 0; i < 64; ++i)
+      out.push_back(i < t.name.size() ? static_cast<uint8_t>(t.name[i]) : 0);
+    for (uint32_t field : {0u, t.width, t.height, at}) Put32(out, field);
+    at += static_cast<uint32_t>(t.pixels.size() + 768);
+  }
+  for (const Texture& t : skins) {
+    Bytes palette = t.palette;
+    palette.resize(768);
+    out.insert(out.end(), t.pixels.begin(), t.pixels.end());
+    out.insert(out.end(), palette.begin(), palette.end());
+  }
+  Set32(out, 72, static_cast<uint32_t>(out.size()));  // the model's length
+  return out;
+}
+
+// A sprite (version 2) with `palette` (red, green, blue per entry) and `frames`, each a group of
+// pictures or, holding one picture and not `group`, a single one; only the pictures' sizes and
+// pixels are used.
+struct Frame {
+  std::vector<Texture> pictures;
+  bool group = false;
+};
+
+inline Bytes Sprite(const std::vector<Frame>& frames, const Bytes& palette, uint32_t format = 0) {
+  Bytes out = {'I', 'D', 'S', 'P'};
+  for (uint32_t field :
+       {2u, 0u, format, 0u, 0u, 0u, static_cast<uint32_t>(frames.size()), 0u, 0u}) {
+    Put32(out, field);
+  }
+  Put16(out, static_cast<uint32_t>(palette.size() / 3));
+  out.insert(out.end(), palette.begin(), palette.end());
+  for (const Frame& frame : frames) {
+    Put32(out, frame.group ? 1 : 0);
+    if (frame.group) {
+      Put32(out, static_cast<uint32_t>(frame.pictures.size()));
+      for (size_t k = 0; k < frame.pictures.size(); ++k) Put32(out, 0x3DCCCCCD);  // 0.1 s each
+    }
+    for (const Texture& t : frame.pictures) {
+      for (uint32_t field : {uint32_t(-int32_t(t.width / 2)), t.height / 2, t.width, t.height}) {
+        Put32(out, field);
+      }
+      out.insert(out.end(), t.pixels.begin(), t.pixels.end());
+    }
+  }
   return out;
 }
 
