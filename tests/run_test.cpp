@@ -159,13 +159,13 @@ TEST_F(Run, ConvertsThePicturesOfASprite) {
   EXPECT_EQ(Decode(r.files.at("muzzle_1.pcx")), Expected(b, small));
   EXPECT_EQ(Decode(r.files.at("muzzle_3.pcx")), Expected(d, small));
 
-  // Named after the path's last component alone.
   fs::remove_all(work_);
   fs::create_directory(work_);
   const Bytes many = wadpack::Sprite({{{a}}}, large);
   fs::create_directory(root_ / "sprites");
   WriteFile(root_ / "sprites" / "x.spr.spr", many);
-  r = Wad3({"../sprites/x.spr.spr"});
+  // Named after the path's last component alone, which on Windows '\\' ends too.
+  r = Wad3({kWindows ? "..\\sprites\\x.spr.spr" : "../sprites/x.spr.spr"});
   EXPECT_EQ(r.out, SizeLine(many) + "./x.spr_0.pcx (4x4)\n\n");
   EXPECT_EQ(Decode(r.files.at("x.spr_0.pcx")),
             Expected(a, Bytes(large.begin(), large.begin() + kPaletteBytes)));
