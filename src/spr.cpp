@@ -41,7 +41,7 @@ constexpr uint64_t kWordSize = 4;
 constexpr uint64_t kPictureHeadSize = 16; /* origin x, y, width, height */
 constexpr uint32_t kSingle = 0, kGroup = 1;
 constexpr std::string_view kEnding = ".spr";
-constexpr char kSeparator = '/', kWindowsSeparator = '\\';
+constexpr std::string_view kSeparators = "/\\"; /* '/', and on Windows '\\' */
 
 SPRHEAD ReadHead(FILE* fp) {
   SPRHEAD head;
@@ -60,7 +60,7 @@ SPRHEAD ReadHead(FILE* fp) {
 // The pictures' names begin with the sprite file's name: its last path component (on Windows
 // '\\' separates components too) without a final ".spr" in any case.
 std::string Stem(std::string_view path) {
-  const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
+  const size_t slash = path.find_last_of(kWindowsNames ? kSeparators : kSeparators.substr(0, 1));
   std::string stem(path.substr(slash == std::string_view::npos ? 0 : slash + 1));
   if (stem.size() >= kEnding.size()) {
     bool ends = true;
