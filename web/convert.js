@@ -7,41 +7,67 @@ import { byteString } from './names.js';
 import { pcxSize } from './pcx.js';
 import { crc32 } from './zip.js';
 
-// What the file holds, as the program will walk it, for the progress bar and the map's words:
-// { textures } for a package, its directory's texture entries; { textures, named } for a map, the
-// textures it carries and those it only names (a package holds them); { textures: 0 } else.
+// What the file holds, as the program will walk it, for the progress bar, the section's words and
+// how its pictures are drawn: { kind, textures }, textures being the pictures it will write, and
+// for a map `named`, the textures it only names (a package holds them), for a model and a sprite
+// `looks`, each picture's look (png.js); { textures: 0 } for any other file.
 //   package: "WAD3", u32 entries, u32 directory position; directory: 32 bytes an entry, the type
 //            at 12, 'C' for a texture
 //   map: u32 30, then 15 lumps of u32 position and u32 length, the textures' lump 2 at 20; that
 //        lump: u32 count, then count u32 offsets from its start (0xFFFFFFFF: none) to texture
 //        headers, whose offsets[0], at 24, is 0 where the map only names the texture
+//   model: "IDST", u32 10, ... u32 numtextures at 180, u32 textureindex at 184: records of 80
+//          bytes, u32 flags at 64 (0x40: masked), width at 68, height at 72
+//   sprite: "IDSP", u32 2, u32 type, u32 format at 12 (0 normal, 1 additive, 2 index-alpha,
+//           3 alpha-test), u32 frames at 28, u16 palette entries at 40 and the palette; then each
+//           frame: u32 0 and a picture, or u32 1, u32 count, count u32 intervals and the pictures;
+//           a picture: 2 u32 origins, u32 width, u32 height, its pixels
 export function contents(source) {
   const word = (at) => {
     const bytes = readFully(source, at, 4);
     return bytes.length < 4 ? undefined : new DataView(bytes.buffer, bytes.byteOffset, 4).getUint32(0, true);
   };
-  if (source.size < 12) return { textures: 0 };
-  if (word(0) === 0x33444157) {
+  const size = source.size;
+  if (size < 12) return { textures: 0 };
+  const [magic, version] = [word(0), word(4)];
+  if (magic === 0x33444157) {
     const directory = word(8);
-    const entries = Math.min(word(4), Math.max(0, Math.floor((source.size - directory) / 32)));
+    const entries = Math.min(version, Math.max(0, Math.floor((size - directory) / 32)));
     let textures = 0;
     for (let k = 0; k < entries; k += 4096) {  // a slice of the directory at a time
       const slice = readFully(source, directory + 32 * k, 32 * Math.min(4096, entries - k));
       for (let at = 12; at < slice.length; at += 32) textures += slice[at] === 0x43;
     }
-    return { textures };
+    return { kind: 'package', textures };
   }
-  if (word(0) !== 30 || source.size < 124) return { textures: 0 };
-  const [lump, length] = [word(20), word(24)];
-  if (lump + length > source.size || length < 4 || 4 + 4 * word(lump) > length) return { textures: 0, named: 0 };
-  const count = word(lump), counted = { textures: 0, named: 0 };
-  for (let k = 0; k < count; ++k) {
-    const offset = word(lump + 4 + 4 * k);
-    if (offset === 0xffffffff || lump + offset + 40 > source.size) continue;
-    if (word(lump + offset + 24) === 0) ++counted.named;
-    else ++counted.textures;
+  if (magic === 30 && size >= 124) {
+    const [lump, length] = [word(20), word(24)], counted = { kind: 'map', textures: 0, named: 0 };
+    if (lump + length > size || length < 4 || 4 + 4 * word(lump) > length) return counted;
+    for (let k = 0, count = word(lump); k < count; ++k) {
+      const offset = word(lump + 4 + 4 * k);
+      if (offset === 0xffffffff || lump + offset + 40 > size) continue;
+      if (word(lump + offset + 24) === 0) ++counted.named;
+      else ++counted.textures;
+    }
+    return counted;
   }
-  return counted;
+  if (magic === 0x54534449 && version === 10 && size >= 244) {
+    const [count, table] = [word(180), word(184)];
+    if (table + 80 * count > size) return { kind: 'model', textures: 0, looks: [] };
+    const looks = Array.from({ length: count }, (_, k) => (word(table + 80 * k + 64) & 0x40 ? 'masked' : 'opaque'));
+    return { kind: 'model', textures: count, looks };
+  }
+  if (magic === 0x50534449 && version === 2 && size >= 42) {
+    const look = { 2: 'indexalpha', 3: 'masked' }[word(12)] ?? 'opaque';
+    let at = 42 + 3 * (word(40) & 0xffff), textures = 0;
+    for (let frame = 0, frames = word(28); frame < frames && at + 4 <= size; ++frame) {
+      const pictures = word(at) === 1 ? word(at + 4) ?? 0 : 1;
+      at += word(at) === 1 ? 8 + 4 * pictures : 4;
+      for (let k = 0; k < pictures && at + 16 <= size; ++k, ++textures) at += 16 + word(at + 8) * word(at + 12);
+    }
+    return { kind: 'sprite', textures, looks: new Array(textures).fill(look) };
+  }
+  return { textures: 0 };
 }
 
 // The `length` bytes at `at`, or as many of them as the file holds: a source may give fewer than
@@ -175,9 +201,9 @@ class ImageWriter extends OpenFile {
   }
 }
 
-// Runs the compiled program on the package or map `name` (its bytes in `source`, as memorySource
-// or fileSource give them) and calls post with, in order: { type: 'start', textures, named }, as
-// contents() counts them;
+// Runs the compiled program on the package, map, model or sprite `name` (its bytes in `source`,
+// as memorySource or fileSource give them) and calls post with, in order: { type: 'start', ... }
+// with what contents() finds in it;
 // { type: 'log', bytes } for every write to standard output;
 // { type: 'image', name, pcx, crc, width, height } for each image once its file is closed, name as
 // a byte string, pcx its bytes (valid until post returns: copy them), width and height undefined

@@ -28,10 +28,10 @@ export function matchLabel(n, of) {
   return n === 0 ? 'no texture matches' : `${count.format(n)} of ${count.format(of)} match`;
 }
 
-const kPlurals = { package: 'packages', map: 'maps', file: 'files' };
+const kPlurals = { package: 'packages', map: 'maps', model: 'models', sprite: 'sprites', file: 'files' };
 
-// The words for the sections a search found nothing in, by their kinds ('package', 'map' or
-// 'file'): "72 packages and maps have no texture named blood".
+// The words for the sections a search found nothing in, by their kinds ('package', 'map', 'model',
+// 'sprite' or 'file'): "72 packages and maps have no texture named blood".
 export function unmatchedLabel(kinds, text) {
   const named = [...new Set(kinds)].sort((a, b) => Object.keys(kPlurals).indexOf(a) - Object.keys(kPlurals).indexOf(b))
     .map((kind) => (kinds.length === 1 ? kind : kPlurals[kind]));
@@ -39,11 +39,24 @@ export function unmatchedLabel(kinds, text) {
   return `${count.format(kinds.length)} ${list} ${kinds.length === 1 ? 'has' : 'have'} no texture named ${text}`;
 }
 
-// A map's words for what it carries and what it only names, so that an empty one is no fault:
-// "12 textures written; 31 more are in packages".
-export function mapWords(written, named) {
-  const textures = `${written} ${written === 1 ? 'texture' : 'textures'} written`;
-  if (named === 0) return textures;
-  if (written === 0) return `${textures}; the ${named} it names ${named === 1 ? 'is in a package' : 'are in packages'}`;
-  return `${textures}; ${named} more ${named === 1 ? 'is in a package' : 'are in packages'}`;
+// What a section calls its pictures while it converts, and once it has: a package's files are
+// its textures.
+const kCounted = { model: 'skin', sprite: 'picture' };
+const kWritten = { map: 'texture', model: 'skin', sprite: 'picture' };
+const plural = (word, n) => `${word}${n === 1 ? '' : 's'}`;
+
+// A section's words while it converts: "12 of 40 textures".
+export const progressWords = (kind, written, of) =>
+  `${count.format(written)} of ${count.format(of)} ${plural(kCounted[kind] ?? 'texture', of)}`;
+
+// A section's words once converted, `written` files: for a map what it carries and what it only
+// names, `named` ("12 textures written; 31 more are in packages"); for a model with no skins of
+// its own where they are, `skins` ("Its skins are in barneyT.mdl"), so that neither is taken for a
+// fault.
+export function doneWords(kind, written, named, skins) {
+  const made = `${count.format(written)} ${plural(kWritten[kind] ?? 'file', written)} written`;
+  if (kind === 'model' && written === 0 && skins) return `Its skins are in ${skins}`;
+  if (kind !== 'map' || !named) return made;
+  if (written === 0) return `${made}; the ${count.format(named)} it names ${named === 1 ? 'is in a package' : 'are in packages'}`;
+  return `${made}; ${count.format(named)} more ${named === 1 ? 'is in a package' : 'are in packages'}`;
 }

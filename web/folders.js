@@ -1,12 +1,12 @@
 // What the user gives: files chosen or dropped one by one, and folders, chosen or dropped, whose
-// every package (*.wad) and map (*.bsp), in any case, at any depth, becomes a section in path
-// order; their other files are skipped and counted. Each is { file, path }: path is the name as
+// every package (*.wad), map (*.bsp), model (*.mdl) and sprite (*.spr), in any case, at any
+// depth, becomes a section in path order; their other files are skipped and counted. Each is { file, path }: path is the name as
 // given, or the file's place below what was given ("valve/halflife.wad"), which names its folder
 // in the zip.
 
-const kKinds = [['package', /\.wad$/i], ['map', /\.bsp$/i]];
+export const kKinds = [['package', /\.wad$/i], ['map', /\.bsp$/i], ['model', /\.mdl$/i], ['sprite', /\.spr$/i]];
 
-// 'package' or 'map' by the file's name, or undefined for any other file.
+// 'package', 'map', 'model' or 'sprite' by the file's name, or undefined for any other file.
 export const kindOf = (path) => kKinds.find(([, ending]) => ending.test(path))?.[0];
 
 // Path order: folder by folder, each name compared by its characters.
@@ -19,20 +19,20 @@ export function byPath(a, b) {
 }
 
 // The files chosen one by one: every one, whatever its name; the program says what it makes of
-// one that is no package or map.
+// one that is none of the four.
 export function fromFiles(files) {
   return { given: Array.from(files, (file) => ({ file, path: file.name })), skipped: 0 };
 }
 
-// The packages and maps of a folder chosen with <input webkitdirectory>: its files come with
-// their paths.
+// The packages, maps, models and sprites of a folder chosen with <input webkitdirectory>: its
+// files come with their paths.
 export function fromFolder(files) {
   const all = Array.from(files, (file) => ({ file, path: file.webkitRelativePath || file.name }));
   const given = all.filter(({ path }) => kindOf(path)).sort(byPath);
   return { given, skipped: all.length - given.length };
 }
 
-// The packages and maps of a drop: what it holds must be taken while the drop event lasts, and is then
+// The packages, maps, models and sprites of a drop: what it holds must be taken while the drop event lasts, and is then
 // walked; loose files count as chosen ones, folders as chosen folders. Chromium reads no folder
 // entry of a page opened from disk (EncodingError), but hands out handles (File System Access);
 // Firefox and Safari hand out entries.
@@ -49,7 +49,7 @@ export function dropEntries(dataTransfer) {
 
 export async function fromDrop({ files, entries, handles }) {
   let given = [], skipped = 0;
-  const found = async (walked) => {  // a folder's files: its packages and maps, in path order
+  const found = async (walked) => {  // a folder's files: the four kinds, in path order
     const kept = walked.filter(({ path }) => kindOf(path)).sort(byPath);
     skipped += walked.length - kept.length;
     given = given.concat(kept);

@@ -24,10 +24,10 @@ export function readable(bytes) {
   return text.replace(/[\x80-\x9F]/g, (c) => k80to9F[c.charCodeAt(0) - 0x80]);
 }
 
-// The folder of a package or map in the zip: its path without .wad or .bsp, with a number after
-// it where an earlier one (in `taken`, in any case) had the same name.
+// The folder of a package, map, model or sprite in the zip: its path without its ending, with a
+// number after it where an earlier one (in `taken`, in any case) had the same name.
 export function folderName(fileName, taken) {
-  const stem = fileName.replace(/\.(wad|bsp)$/i, '') || fileName;
+  const stem = fileName.replace(/\.(wad|bsp|mdl|spr)$/i, '') || fileName;
   let folder = stem;
   for (let n = 2; taken.has(folder.toLowerCase()); ++n) folder = `${stem} (${n})`;
   taken.add(folder.toLowerCase());

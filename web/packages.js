@@ -1,12 +1,12 @@
-// The packages and maps given, each a section of the page: its path, its status and progress, the
-// program's lines, and its pictures. The worker's reports fill it; a search shows the pictures that
-// match, and folds away the sections with none, counted in one line below the others.
-import { findable, mapWords, matchLabel, unmatchedLabel } from './find.js';
+// The packages, maps, models and sprites given, each a section of the page: its path, its status and
+// progress, the program's lines, and its pictures. The worker's reports fill it; a search shows the
+// pictures that match, and folds away the sections with none, counted in one line below the others.
+import { doneWords, findable, matchLabel, progressWords, unmatchedLabel } from './find.js';
 import { kindOf } from './folders.js';
 import { folderName, readable } from './names.js';
 import { added, attach, changed } from './pictures.js';
 
-export const packages = [];  // every package and map given, in order
+export const packages = [];  // every package, map, model and sprite given, in order
 const taken = new Set();  // folder names in the zip
 let match = null;  // the search's test, or null
 let words = '';  // what was searched for
@@ -52,7 +52,7 @@ export function add(given) {
     const decals = /(^|\/)decals\.wad$/i.test(path);
     const entry = { id: packages.length, file, path, kind: kindOf(path) ?? 'file', decals, folder: folderName(path, taken),
                     section, progress, pre, status, found, items: [], shown: [], byName: new Map(), textures: 0,
-                    written: 0 };
+                    written: 0, reported: 0 };
     attach(entry, box);
     packages.push(entry);
     return entry;
@@ -77,6 +77,9 @@ export function take(batch) {
     if (report.type === 'start') {
       entry.textures = report.textures;
       entry.named = report.named;  // a map's textures that packages hold
+      entry.looks = report.looks;  // how a model's or sprite's pictures are drawn
+      entry.kind = report.kind ?? entry.kind;  // as the program reads it, whatever its name
+      entry.sprite = report.kind === 'sprite';
       entry.when = new Date(report.when);
       entry.progress.max = Math.max(report.textures, 1);
     } else if (report.type === 'log') {
@@ -96,8 +99,10 @@ export function take(batch) {
 // Each image lies in its batch with its zip header before it: { bytes, at, length, header }.
 function image(entry, { name, width, height, crc, at, length, header }, bytes) {
   const fileName = readable(name);
-  const look = entry.decals ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque';
+  const look = entry.looks?.[entry.reported] ?? (entry.decals ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque');
+  ++entry.reported;
   const item = { name, fileName, width, height, crc, bytes, at, length, header, look, ...findable(fileName, width, height) };
+  if (entry.sprite) item.frames = entry.items;  // a sprite's first picture plays them all
   const old = entry.byName.get(name);  // a second texture of the same name replaces the first
   if (old) {
     drop(entry, old);
@@ -121,7 +126,7 @@ function drop(entry, item) {
 function progressed(entry) {
   if (entry.section.dataset.state !== 'working') return;
   entry.progress.value = entry.written;
-  entry.status.textContent = `${entry.written} of ${entry.textures} textures`;
+  entry.status.textContent = progressWords(entry.kind, entry.written, entry.textures);
   counted(entry);
 }
 
@@ -168,8 +173,7 @@ export function end(entry, { status, error, names }) {
   if (status === 0) {
     entry.section.dataset.state = 'done';
     entry.progress.value = entry.progress.max;
-    entry.status.textContent = entry.named === undefined ? `${files} ${files === 1 ? 'file' : 'files'} written`
-                                                         : mapWords(files, entry.named);
+    entry.status.textContent = doneWords(entry.kind, files, entry.named, skinsOf(entry));
   } else {
     entry.section.dataset.state = 'failed';
     entry.pre.parentElement.open = true;
@@ -177,6 +181,15 @@ export function end(entry, { status, error, names }) {
   }
   counted(entry);
   if (match) summarise();
+}
+
+// Where a model with no skins of its own has them: in the model named after it with a T, beside it
+// (in any case, as a "t" in many real models), or else by that name.
+function skinsOf(entry) {
+  if (entry.kind !== 'model') return undefined;
+  const stem = entry.path.replace(/\.mdl$/i, ''), wanted = `${stem}t.mdl`.toLowerCase();
+  const beside = packages.find((other) => other.path.toLowerCase() === wanted);
+  return (beside?.path ?? `${stem}T.mdl`).split('/').at(-1);
 }
 
 // Shows the pictures that pass `test` (null: all of them) in every section, `text` the words

@@ -1,5 +1,5 @@
-// The page: packages, maps and folders chosen or dropped are converted one after another by
-// wad3.wasm in a worker, each into a folder of its own; the program's lines, the progress and every
+// The page: packages, maps, models, sprites and folders chosen or dropped are converted one after
+// another by wad3.wasm in a worker, each into a folder of its own; the program's lines, the progress and every
 // picture are shown as they come, a search finds pictures among all of them, and the files shown
 // are saved as a zip of PCX or PNG files, or each picture alone. Nothing is sent anywhere: the
 // program, its worker and their libraries are all inside this page.
@@ -41,7 +41,7 @@ function give({ given, skipped }) {
   if (body.dataset.state === 'unsupported') return;
   note.hidden = skipped === 0;
   note.className = '';
-  note.textContent = `${skipped} ${skipped === 1 ? 'file that is' : 'files that are'} no package or map skipped.`;
+  note.textContent = `${skipped} ${skipped === 1 ? 'file that is' : 'files that are'} no package, map, model or sprite skipped.`;
   queue.push(...add(given));
   next();
 }

@@ -146,6 +146,7 @@ function cell(item, { picture, cellWidth }) {
     link.append(img);
     if (drawnPictures.has(item)) img.src = drawnPictures.get(item).url;
     else setTimeout(() => draw(item, img));  // after the frame: a large picture takes a while
+    if (item.frames?.[0] === item && item.frames.length > 1) play(link, img, item.frames);
   } else {
     link.append(element('span', 'empty', item.width === undefined ? 'not shown' : 'no pixels'));
   }
@@ -176,10 +177,17 @@ let keptBytes = 0;
 
 function draw(item, img) {
   if (!img.isConnected) return;  // scrolled or searched away since
+  const url = pictureOf(item);
+  if (url) img.src = url;
+}
+
+// The URL of the picture of `item`, drawn now if it was not kept; undefined where its file is no
+// PCX file the program wrote.
+function pictureOf(item) {
   let picture = drawnPictures.get(item);
   if (!picture) {
     const image = decodePcx(pcxFile(item));
-    if (!image) return;
+    if (!image) return undefined;
     const png = new Blob([drawnPng(image, item.look)], { type: 'image/png' });
     picture = { url: URL.createObjectURL(png), size: png.size };
     keptBytes += png.size;
@@ -191,5 +199,29 @@ function draw(item, img) {
     drawnPictures.delete(oldest);
     keptBytes -= old.size;
   }
-  img.src = picture.url;
+  return picture.url;
+}
+
+// A sprite's first picture plays its `frames`, kFramesPerSecond, while the pointer is on it or it
+// has focus, and shows the first again after; img.dataset.frame says which is shown.
+const kFramesPerSecond = 10;
+
+function play(link, img, frames) {
+  let timer = null, shown = 0;
+  const show = (k) => {
+    const url = pictureOf(frames[k]);
+    if (url) img.src = url;
+    img.dataset.frame = shown = k;
+  };
+  const start = () => {
+    timer ??= setInterval(() => (img.isConnected ? show((shown + 1) % frames.length) : stop()), 1000 / kFramesPerSecond);
+  };
+  const stop = () => {
+    clearInterval(timer);
+    timer = null;
+    if (shown !== 0) show(0);
+  };
+  img.dataset.frame = 0;
+  for (const on of ['pointerenter', 'focus']) link.addEventListener(on, start);
+  for (const off of ['pointerleave', 'blur']) link.addEventListener(off, stop);
 }

@@ -19,20 +19,21 @@ const kLast = kEntries - 1;  // the entry that a {texture and a decal's rule mak
 const kBlue = [0, 0, 255];   // a decal whose last entry is this keeps its own colours
 
 // The looks: how the game draws each palette entry of a picture.
-//   opaque  every entry as the palette has it
-//   masked  entry 255 transparent (textures named {...)
-//   decal   the decals of decals.wad: every entry in entry 255's colour with opacity 255 - index,
-//           except where entry 255 is pure blue, 0 0 255: then the masked look
-export const kLooks = ['opaque', 'masked', 'decal'];
+//   opaque      every entry as the palette has it (and sprites drawn normal or additive)
+//   masked      entry 255 transparent (textures named {..., skins flagged masked, alpha-test
+//               sprites)
+//   decal       the decals of decals.wad: every entry in entry 255's colour with opacity
+//               255 - index, except where entry 255 is pure blue, 0 0 255: then masked
+//   indexalpha  index-alpha sprites: every entry in entry 255's colour with opacity = index
 
 // { palette, alpha } of the picture's `palette` (256 entries of red, green, blue) in `look`: the
 // colours, and an opacity for each entry or null where every one is opaque.
 export function colours(palette, look) {
   const last = Array.from(palette.subarray(3 * kLast, 3 * kLast + 3));
-  if (look === 'decal' && last.some((value, k) => value !== kBlue[k])) {
+  if (look === 'indexalpha' || (look === 'decal' && last.some((value, k) => value !== kBlue[k]))) {
     const tinted = new Uint8Array(3 * kEntries);
     for (let i = 0; i < kEntries; ++i) tinted.set(last, 3 * i);
-    return { palette: tinted, alpha: Uint8Array.from({ length: kEntries }, (_, i) => kLast - i) };
+    return { palette: tinted, alpha: Uint8Array.from({ length: kEntries }, (_, i) => (look === 'decal' ? kLast - i : i)) };
   }
   if (look === 'masked' || look === 'decal') {
     const alpha = new Uint8Array(kEntries).fill(255);

@@ -13,13 +13,13 @@ import { unzipSync } from 'fflate';
 
 import { contents, convert, memorySource } from '../convert.js';
 import { byPath, fromDrop, fromFolder, kindOf } from '../folders.js';
-import { mapWords, matcher, saveLabel, unmatchedLabel } from '../find.js';
+import { doneWords, matcher, progressWords, saveLabel, unmatchedLabel } from '../find.js';
 import { byteString, folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
 import { colours, drawnPng, savedPng } from '../png.js';
 import { crc32, localHeader, split, zip, zipParts } from '../zip.js';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
-import { map, pack, runNative, texture } from './wadpack.mjs';
+import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
 
 const build = process.env.WAD3_WEB_BUILD ?? new URL('../../build-web', import.meta.url).pathname;
 const program = new WebAssembly.Module(readFileSync(`${build}/wad3.wasm`));
@@ -80,25 +80,45 @@ test('a map converts as the native program does, and says what it carries and on
   const slots = [texture('wall', 16, 8), null, named, texture('{sky', 5, 3), named];
   const page = assertSameRun('de_x.bsp', map(slots));
   assert.deepEqual([page.status, [...page.files.keys()]], [0, ['wall.pcx', '{sky.pcx']]);
-  assert.deepEqual(page.start, { type: 'start', textures: 2, named: 2 });
+  assert.deepEqual(page.start, { type: 'start', kind: 'map', textures: 2, named: 2 });
   const quake = map(slots);
   quake[0] = 29;  // Quake's maps: no textures of this kind
   assert.match(readable(assertSameRun('q.bsp', quake).out), /\nInvalid WAD3 header id\.\n$/);
 });
 
+test('models and sprites convert as the native program does, each picture in its look', () => {
+  const skins = [{ ...texture('Base.BMP', 5, 3), flags: 0 }, { ...texture('grate.bmp', 4, 4), flags: 0x40 }];
+  const page = assertSameRun('barney.mdl', model(skins));
+  assert.deepEqual([...page.files.keys()], ['Base.pcx', 'grate.pcx']);
+  assert.deepEqual(page.start, { type: 'start', kind: 'model', textures: 2, looks: ['opaque', 'masked'] });
+  assert.equal(assertSameRun('barneyT.mdl', model([])).status, 0);
+  const frames = [[texture('a', 4, 4)], [texture('b', 2, 2), texture('c', 3, 1)], [texture('d', 1, 1)]];
+  for (const [format, look] of [[0, 'opaque'], [1, 'opaque'], [2, 'indexalpha'], [3, 'masked']]) {
+    const run = assertSameRun('Muzzle.SPR', sprite(frames, texture('p', 0, 0).palette, format));
+    assert.deepEqual([...run.files.keys()], ['Muzzle_0.pcx', 'Muzzle_1.pcx', 'Muzzle_2.pcx', 'Muzzle_3.pcx']);
+    assert.deepEqual(run.start, { type: 'start', kind: 'sprite', textures: 4, looks: new Array(4).fill(look) });
+  }
+});
+
 test('counts what the file holds as the program will walk it', () => {
   const bytes = pack([texture('a', 1, 1), texture('b', 1, 1), texture('c', 1, 1)]);
   bytes[12 + 32 + 12] = 0x42;  // not a texture
-  assert.deepEqual(contents(memorySource(bytes)), { textures: 2 });
-  assert.deepEqual(contents(memorySource(bytes.subarray(0, 12 + 32 + 31))), { textures: 1 });  // the directory cut short
+  assert.deepEqual(contents(memorySource(bytes)), { kind: 'package', textures: 2 });
+  assert.deepEqual(contents(memorySource(bytes.subarray(0, 12 + 32 + 31))), { kind: 'package', textures: 1 });  // the directory cut short
   assert.deepEqual(contents(memorySource(new Uint8Array(11))), { textures: 0 });
   // A source that gives a few bytes at a time, as a window of the file's ends.
   const trickle = (source) => ({ size: source.size, read: (at, length) => source.read(at, Math.min(length, 5)) });
-  assert.deepEqual(contents(trickle(memorySource(bytes))), { textures: 2 });
+  assert.deepEqual(contents(trickle(memorySource(bytes))), { kind: 'package', textures: 2 });
   const bsp = map([texture('a', 2, 2), null, { ...texture('b', 4, 4), named: true }]);
-  assert.deepEqual(contents(trickle(memorySource(bsp))), { textures: 1, named: 1 });
+  assert.deepEqual(contents(trickle(memorySource(bsp))), { kind: 'map', textures: 1, named: 1 });
   assert.deepEqual(contents(memorySource(bsp.subarray(0, 123))), { textures: 0 });
-  assert.deepEqual(contents(memorySource(bsp.subarray(0, bsp.length - 6))), { textures: 0, named: 0 });  // lump cut
+  assert.deepEqual(contents(memorySource(bsp.subarray(0, bsp.length - 6))), { kind: 'map', textures: 0, named: 0 });  // lump cut
+  // A sprite's pictures as far as the file holds them; a model's table only where it holds all.
+  const spr = sprite([[texture('a', 4, 4)], [texture('b', 2, 2), texture('c', 3, 1)]], texture('p', 0, 0).palette, 2);
+  assert.equal(contents(trickle(memorySource(spr))).textures, 3);
+  assert.equal(contents(memorySource(spr.subarray(0, spr.length - 20))).textures, 2);
+  const mdl = model([{ ...texture('a', 2, 2), flags: 0 }]);
+  assert.deepEqual(contents(memorySource(mdl.subarray(0, 244 + 79))), { kind: 'model', textures: 0, looks: [] });
 });
 
 test('names: no two bytes read as one character, and one folder per package', () => {
@@ -106,8 +126,8 @@ test('names: no two bytes read as one character, and one folder per package', ()
   assert.equal(characters.size, 256);
   assert.equal(readable(byteString(Uint8Array.of(0x63, 0xe9, 0x80))), 'cé€');
   const taken = new Set();
-  assert.deepEqual(['castle1.wad', 'castle1.wad', 'CASTLE1.WAD', 'x', '.wad', 'cstrike/maps/de_x.BSP'].map((n) => folderName(n, taken)),
-                   ['castle1', 'castle1 (2)', 'CASTLE1 (3)', 'x', '.wad', 'cstrike/maps/de_x']);
+  assert.deepEqual(['castle1.wad', 'castle1.wad', 'CASTLE1.WAD', 'x', '.wad', 'cstrike/maps/de_x.BSP', 'models/barney.mdl', 'sprites/smoke.SPR'].map((n) => folderName(n, taken)),
+                   ['castle1', 'castle1 (2)', 'CASTLE1 (3)', 'x', '.wad', 'cstrike/maps/de_x', 'models/barney', 'sprites/smoke']);
 });
 
 test('reads only well-formed PCX files, and draws and saves them as PNG files', async () => {
@@ -133,7 +153,7 @@ test('reads only well-formed PCX files, and draws and saves them as PNG files', 
   }
 });
 
-test('decals: entry 255\'s colour, opacity 255 - index; where it is pure blue, their own colours', () => {
+test('decals and index-alpha sprites: entry 255\'s colour, each index its opacity; decals whose entry 255 is pure blue, their own colours', () => {
   const palette = Uint8Array.from({ length: 768 }, (_, i) => i % 251);
   palette.set([44, 0, 0], 765);  // blood
   const blood = colours(palette, 'decal');
@@ -144,6 +164,9 @@ test('decals: entry 255\'s colour, opacity 255 - index; where it is pure blue, t
   assert.equal(blue.palette, palette);
   assert.deepEqual([blue.alpha[0], blue.alpha[254], blue.alpha[255]], [255, 255, 0]);
   assert.equal(colours(palette, 'opaque').alpha, null);
+  const indexed = colours(palette, 'indexalpha');  // entry 255 is pure blue: no exception here
+  assert.deepEqual([...indexed.palette.subarray(0, 3)], [0, 0, 255]);
+  assert.deepEqual([indexed.alpha[0], indexed.alpha[1], indexed.alpha[255]], [0, 1, 255]);
 });
 
 test('PNG files read by Pillow as the PCX files\' colours in each look, the indices kept', (t) => {
@@ -159,7 +182,7 @@ test('PNG files read by Pillow as the PCX files\' colours in each look, the indi
   textures[2].palette.set([0, 0, 255], 765);
   const { files } = runPage('pngs.wad', pack(textures));
   const pngs = new Map(), looks = new Map();
-  for (const look of ['opaque', 'masked', 'decal']) {
+  for (const look of ['opaque', 'masked', 'decal', 'indexalpha']) {
     for (const [name, pcx] of files) {
       const png = savedPng(decodePcx(pcx), look);
       pngs.set(`${look}-${name}.png`, png);
@@ -344,14 +367,21 @@ test('folders: every package below, in path order, read in every batch', async (
 test('the page\'s words for what it counts', () => {
   assert.equal(saveLabel(1234, false, 'PCX'), 'Save all 1,234 PCX files as a zip');
   assert.equal(saveLabel(1, true, 'PNG'), 'Save the 1 PNG file found');
-  assert.equal(mapWords(12, 31), '12 textures written; 31 more are in packages');
-  assert.equal(mapWords(1, 1), '1 texture written; 1 more is in a package');
-  assert.equal(mapWords(14, 0), '14 textures written');
-  assert.equal(mapWords(0, 17), '0 textures written; the 17 it names are in packages');
+  assert.equal(doneWords('map', 12, 31), '12 textures written; 31 more are in packages');
+  assert.equal(doneWords('map', 1, 1), '1 texture written; 1 more is in a package');
+  assert.equal(doneWords('map', 14, 0), '14 textures written');
+  assert.equal(doneWords('map', 0, 17), '0 textures written; the 17 it names are in packages');
+  assert.equal(doneWords('package', 1234), '1,234 files written');
+  assert.equal(doneWords('model', 0, undefined, 'barneyT.mdl'), 'Its skins are in barneyT.mdl');
+  assert.equal(doneWords('model', 4, undefined, 'barneyT.mdl'), '4 skins written');
+  assert.equal(doneWords('sprite', 1), '1 picture written');
+  assert.equal(progressWords('package', 3, 1234), '3 of 1,234 textures');
+  assert.equal(progressWords('sprite', 0, 12), '0 of 12 pictures');
   assert.equal(unmatchedLabel([...new Array(70).fill('package'), 'map', 'map'], 'blood'), '72 packages and maps have no texture named blood');
   assert.equal(unmatchedLabel(['map'], 'sky'), '1 map has no texture named sky');
-  assert.equal(unmatchedLabel(['file', 'map', 'package'], 'a'), '3 packages, maps and files have no texture named a');
-  assert.deepEqual(['a.wad', 'maps/B.BSP', 'c.txt', 'd.wad.bak'].map(kindOf), ['package', 'map', undefined, undefined]);
+  assert.equal(unmatchedLabel(['file', 'sprite', 'map', 'package', 'model'], 'a'), '5 packages, maps, models, sprites and files have no texture named a');
+  assert.deepEqual(['a.wad', 'maps/B.BSP', 'c.txt', 'd.wad.bak', 'm.Mdl', 's.SPR'].map(kindOf),
+                   ['package', 'map', undefined, undefined, 'model', 'sprite']);
 });
 
 test('finds by every word of the name in any case, or by size', () => {

@@ -1,11 +1,12 @@
 // The page as a person uses it, opened from disk in the browser WAD3_BROWSER names (chromium or
 // firefox), headless. Packages given one by one and dropped, a broken one, a file that is no
-// package, every real package at hand (../shared/wad3-samples); a game's folder of packages and
-// maps chosen and searched; a browser that refuses WebAssembly; a program that traps; 70,000 tiny
-// textures. Every package's and map's lines and files must be the native program's, the pictures
-// the files' colours as the game draws them (a { texture's entry 255 transparent, a decal in one
-// colour with the opacity of each index), every zip what was shown, as PCX or as PNG files that
-// Pillow reads as those colours, and no request may leave.
+// package, every real package at hand (../shared/wad3-samples); a game's folder of packages, maps,
+// models and sprites chosen and searched; a sprite played; a browser that refuses WebAssembly; a
+// program that traps; 70,000 tiny textures. Every file's lines and pictures must be the native
+// program's, the pictures drawn in the files' colours as the game draws them (a { texture's entry
+// 255 transparent, a decal or an index-alpha sprite in one colour with the opacity of each index,
+// a masked skin and an alpha-test sprite with entry 255 transparent), every zip what was shown, as
+// PCX or as PNG files that Pillow reads as those colours, and no request may leave.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -20,13 +21,14 @@ import { folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
 import { landed, launch } from './browsers.mjs';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
-import { map, pack, packMany, runNative, texture } from './wadpack.mjs';
+import { map, model, pack, packMany, runNative, sprite, texture } from './wadpack.mjs';
 
 const browserName = process.env.WAD3_BROWSER ?? 'chromium';
 const top = new URL('../../', import.meta.url).pathname;
 const build = process.env.WAD3_WEB_BUILD ?? join(top, 'build-web');
 const samples = join(top, '../shared/wad3-samples');
 const mapSamples = join(top, '../shared/map-samples');
+const modelSamples = join(top, '../shared/model-samples');
 const native = (name, bytes) => runNative(join(build, 'wad3'), name, bytes);
 
 // A fresh browser and page on `html` (the built page by default), with a scratch folder and a
@@ -105,6 +107,18 @@ const pictures = (page) => page.$$eval('figure img', (imgs) => imgs.map((img) =>
   context.drawImage(img, 0, 0);
   return { name: img.alt, rgba: Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data) };
 }));
+
+// A picture as read back from the screen against the colours it should be drawn in: each pixel's
+// opacity exactly, and its colour within the precision its opacity leaves it on screen.
+function assertDrawn({ name, rgba }, want) {
+  assert.equal(rgba.length, want.length, name);
+  for (let i = 0; i < want.length; i += 4) {
+    assert.equal(rgba[i + 3], want[i + 3], `${name}: opacity of pixel ${i / 4}`);
+    for (let c = 0; c < 3 && want[i + 3] > 0; ++c) {
+      assert.ok(Math.abs(rgba[i + c] - want[i + c]) <= Math.ceil(255 / want[i + 3]), `${name}: colour of pixel ${i / 4}`);
+    }
+  }
+}
 
 // Every picture shown is in the page, and drawn: none left from before a search.
 const drawn = (page) => page.waitForFunction(() =>
@@ -213,8 +227,21 @@ test(`${browserName}: converts every package given into the native files and lin
   t.diagnostic(`${packages.length} packages, ${files} files, ${total} ms in the page`);
 });
 
-// A game's folder: made-up packages and maps in two of its folders, a file that is no package, and
-// every real package and map at hand in two more.
+// Made-up models and sprites: one model whose skins lie in another beside it, one of them masked;
+// a sprite drawn index-alpha with a group among its frames, one drawn alpha-test.
+const madeModels = () => {
+  const palette = texture('p', 0, 0).palette;
+  return {
+    'game/valve/models/barney.mdl': model([]),
+    'game/valve/models/barneyT.mdl': model([{ ...texture('Face.BMP', 8, 6), flags: 0 }, { ...texture('grate.bmp', 5, 5), flags: 0x40,
+                                                                                         pixels: Uint8Array.from({ length: 25 }, (_, i) => (i % 3 ? i : 255)) }]),
+    'game/valve/sprites/muzzle.spr': sprite([[texture('a', 6, 6)], [texture('bb', 6, 6), texture('ccc', 6, 6)]], palette, 2),
+    'game/valve/sprites/fence.SPR': sprite([[texture('d', 7, 3)]], palette, 3),
+  };
+};
+
+// A game's folder: made-up packages, maps, models and sprites, a file that is none of them, and
+// every real package, map, model and sprite at hand in three more folders.
 function gameFolder(write, scratch) {
   const named = { ...texture('generic', 64, 64), named: true };
   const made = {
@@ -223,21 +250,23 @@ function gameFolder(write, scratch) {
     'game/cstrike/maps/de_y.BSP': map([texture('mapwall', 16, 16), null, named, named]),
     'game/cstrike/maps/de_z.bsp': map([named]),
     'game/valve/halflife.wad': readFileSync(join(top, 'examples/sample.wad')),
+    ...madeModels(),
   };
   for (const [path, bytes] of Object.entries(made)) write(path, bytes);
   write('game/valve/readme.txt', new TextEncoder().encode('not a package'));
   const paths = Object.keys(made);
   let skipped = 1;
-  for (const [folder, to, ending] of [[samples, 'game/real', '.wad'], [mapSamples, 'game/realmaps', '.bsp']]) {
+  for (const [folder, to, ending] of [[samples, 'game/real', /\.wad$/], [mapSamples, 'game/realmaps', /\.bsp$/],
+                                      [modelSamples, 'game/realmodels', /\.(mdl|spr)$/]]) {
     const real = existsSync(folder) ? readdirSync(folder).sort() : [];
     if (real.length > 0) cpSync(folder, join(scratch, to), { recursive: true });
-    paths.push(...real.filter((f) => f.endsWith(ending)).map((f) => `${to}/${f}`));
-    skipped += real.filter((f) => !f.endsWith(ending)).length;
+    paths.push(...real.filter((f) => ending.test(f)).map((f) => `${to}/${f}`));
+    skipped += real.filter((f) => !ending.test(f)).length;
   }
   return { paths: paths.sort(), skipped };
 }
 
-const skippedNote = (n) => `${n} ${n === 1 ? 'file that is' : 'files that are'} no package or map skipped.`;
+const skippedNote = (n) => `${n} ${n === 1 ? 'file that is' : 'files that are'} no package, map, model or sprite skipped.`;
 
 test(`${browserName}: a game's folder chosen: every package below it, in path order, a folder each in the zip`, async (t) => {
   const opened = await open(t);
@@ -259,7 +288,9 @@ test(`${browserName}: a game's folder chosen: every package below it, in path or
   const status = (path) => states.find((s) => s.path === path).status;
   assert.equal(status('game/cstrike/maps/de_y.BSP'), '1 texture written; 2 more are in packages');
   assert.equal(status('game/cstrike/maps/de_z.bsp'), '0 textures written; the 1 it names is in a package');
-  const runs = paths.map((path) => ({ folder: path.replace(/\.(wad|bsp)$/i, ''), ...native(basename(path), readFileSync(join(scratch, path))) }));
+  assert.equal(status('game/valve/models/barney.mdl'), 'Its skins are in barneyT.mdl');
+  assert.equal(status('game/valve/sprites/muzzle.spr'), '3 pictures written');
+  const runs = paths.map((path) => ({ folder: path.replace(/\.(wad|bsp|mdl|spr)$/i, ''), ...native(basename(path), readFileSync(join(scratch, path))) }));
   runs.forEach((run, i) => assert.equal(states[i].lines, readable(run.out), paths[i]));
   assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), runs);
   await page.type('input[type="search"]', 'wall');  // the README's picture
@@ -303,8 +334,8 @@ test(`${browserName}: a search shows only what it found, decals as the game draw
   assert.deepEqual([found[0].shown, found[0].found, found[0].hidden], [1, '1 of 3 match', false]);
   assert.deepEqual(found.slice(1).filter((s) => !s.hidden || s.shown !== 0), []);
   const none = paths.slice(1).map((path) => basename(path));
-  const kinds = none.some((path) => path.toLowerCase().endsWith('.bsp')) ? 'packages and maps' : 'packages';
-  assert.equal(await page.$eval('#unmatched button', (b) => b.textContent), `${none.length} ${kinds} have no texture named CONC 16x16`);
+  assert.equal(await page.$eval('#unmatched button', (b) => b.textContent),
+               `${none.length} packages, maps, models and sprites have no texture named CONC 16x16`);
   assert.equal(await page.$eval('#unmatched ul', (list) => list.hidden), true);
   await page.click('#unmatched button');
   assert.deepEqual(await page.$$eval('#unmatched li .path', (items) => items.map((item) => item.textContent)), none);
@@ -317,12 +348,7 @@ test(`${browserName}: a search shows only what it found, decals as the game draw
   assert.equal(concrete.name, 'concrete.pcx');
   const want = drawnColours(decals.files.get('concrete.pcx'), 'decal');
   assert.ok(new Set(want.filter((_, i) => i % 4 === 3)).size > 1, 'the decal has several opacities');
-  for (let i = 0; i < want.length; i += 4) {
-    assert.equal(concrete.rgba[i + 3], want[i + 3], `opacity of pixel ${i / 4}`);
-    for (let c = 0; c < 3 && want[i + 3] > 0; ++c) {
-      assert.ok(Math.abs(concrete.rgba[i + c] - want[i + c]) <= Math.ceil(255 / want[i + 3]), `colour of pixel ${i / 4}`);
-    }
-  }
+  assertDrawn(concrete, want);
   const zipped = unzipSync(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'));
   assert.deepEqual(Object.keys(zipped), ['decals/concrete.pcx']);
   assert.deepEqual(zipped['decals/concrete.pcx'], decals.files.get('concrete.pcx'));
@@ -344,6 +370,58 @@ test(`${browserName}: a search shows only what it found, decals as the game draw
   for (const link of links) names.push(...Object.keys(unzipSync(await download(page, opened, link, await link.evaluate((a) => a.download)))));
   assert.equal(names.length, files);
   assert.equal(names[0], 'decals/concrete.pcx');
+  assert.deepEqual(errors, []);
+});
+
+test(`${browserName}: models and sprites drawn as the game draws them, and a sprite played`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, write, errors } = opened;
+  const made = Object.entries(madeModels()).map(([path, bytes]) => ({ path: write(path, bytes), bytes }));
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', ...made.map(({ path }) => path));
+  await whenDone(page);
+  const states = await packageStates(page);
+  assert.deepEqual(states.map((s) => s.status), ['Its skins are in barneyT.mdl', '2 skins written', '3 pictures written', '1 picture written']);
+  // Each picture read back from the screen: the masked skin's entry 255 and the alpha-test
+  // sprite's transparent, the index-alpha sprite's opacity its index, the rest opaque.
+  await drawn(page);
+  const looks = { 'Face.pcx': 'opaque', 'grate.pcx': 'masked', 'muzzle_0.pcx': 'indexalpha', 'muzzle_1.pcx': 'indexalpha',
+                  'muzzle_2.pcx': 'indexalpha', 'fence_0.pcx': 'masked' };
+  const files = new Map(made.flatMap(({ path, bytes }) => [...native(basename(path), bytes).files]));
+  const shown = await pictures(page);
+  assert.deepEqual(shown.map((p) => p.name).sort(), Object.keys(looks).sort());
+  for (const picture of shown) assertDrawn(picture, drawnColours(files.get(picture.name), looks[picture.name]));
+  assert.ok(shown.find((p) => p.name === 'grate.pcx').rgba.some((v, i) => i % 4 === 3 && v === 0), 'the masked skin has holes');
+
+  // The sprite's first picture plays its three frames while the pointer is on it, then shows the
+  // first again; the others stand still.
+  const first = await page.$('img[alt="muzzle_0.pcx"]');
+  await first.hover();
+  const seen = new Set();
+  for (const until = Date.now() + 5000; seen.size < 3 && Date.now() < until; await new Promise((done) => setTimeout(done, 20))) {
+    seen.add(await first.evaluate((img) => img.dataset.frame));
+  }
+  assert.deepEqual([...seen].sort(), ['0', '1', '2']);
+  // What it shows, read back with the frame it says it shows, once that has been drawn.
+  const playing = await page.waitForFunction(() => {
+    const img = document.querySelector('img[alt="muzzle_0.pcx"]');
+    if (!img.complete || img.dataset.frame === '0') return false;
+    const canvas = Object.assign(document.createElement('canvas'), { width: img.naturalWidth, height: img.naturalHeight });
+    const context = canvas.getContext('2d');
+    context.drawImage(img, 0, 0);
+    return { frame: img.dataset.frame, rgba: Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data) };
+  }, { polling: 10 }).then((handle) => handle.jsonValue());
+  assertDrawn({ name: `frame ${playing.frame}`, rgba: playing.rgba }, drawnColours(files.get(`muzzle_${playing.frame}.pcx`), 'indexalpha'));
+  await page.hover('h1');
+  await page.waitForFunction(() => document.querySelector('img[alt="muzzle_0.pcx"]').dataset.frame === '0', { polling: 50 });
+  assert.equal(await page.$eval('img[alt="muzzle_1.pcx"]', (img) => img.dataset.frame), undefined);
+
+  // The search finds skins and frames by their names, and the zip keeps them under their files'
+  // paths without their endings.
+  await page.type('input[type="search"]', 'muzzle');
+  await page.waitForFunction(() => document.querySelector('[data-action="save-zip"]').textContent === 'Save the 3 PCX files found', { polling: 50 });
+  const zipped = unzipSync(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'));
+  assert.deepEqual(Object.keys(zipped), ['muzzle/muzzle_0.pcx', 'muzzle/muzzle_1.pcx', 'muzzle/muzzle_2.pcx']);
   assert.deepEqual(errors, []);
 });
 

@@ -1,7 +1,8 @@
-// Small WAD3 packages and maps built in the tests, and the native program's run on one to compare
-// the page's with. A package: header, directory first, then each texture's header, four mip
-// levels and palette, as tests/wadpack.h lays them out; a map: its header, a lump of 3 bytes, the
-// texture lump, a lump of 5 bytes.
+// Small WAD3 packages, maps, models and sprites built in the tests, and the native program's run on
+// one to compare the page's with, laid out as tests/wadpack.h lays them out. A package: header,
+// directory first, then each texture's header, four mip levels and palette; a map: its header, a
+// lump of 3 bytes, the texture lump, a lump of 5 bytes; a model: its header, its texture table,
+// then each skin's pixels and 256-entry palette; a sprite: its header and palette, its frames.
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -78,6 +79,41 @@ export function map(slots) {
     put32(header, k === 0 ? 3 : k === 2 ? texturesLump.length : k === 3 ? 5 : 0);
   }
   return Uint8Array.from([...header, 0x11, 0x11, 0x11, ...texturesLump, ...new Array(5).fill(0x22)]);
+}
+
+// A model (version 10) with `skins`, textures with `flags` (0x40: masked), their names up to 64 bytes.
+export function model(skins) {
+  const bytes = [0x49, 0x44, 0x53, 0x54, 10, 0, 0, 0, ...new Array(244 - 8).fill(0)];
+  const put32 = (v) => bytes.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
+  const set32 = (at, v) => [v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24].forEach((b, i) => { bytes[at + i] = b; });
+  set32(180, skins.length);
+  set32(184, 244);
+  let at = 244 + 80 * skins.length;
+  for (const t of skins) {
+    bytes.push(...Array.from({ length: 64 }, (_, i) => (i < t.name.length ? t.name.charCodeAt(i) : 0)));
+    [t.flags ?? 0, t.width, t.height, at].forEach(put32);
+    at += t.pixels.length + 768;
+  }
+  for (const t of skins) bytes.push(...t.pixels, ...t.palette.subarray(0, 768), ...new Array(768 - Math.min(768, t.palette.length)).fill(0));
+  return Uint8Array.from(bytes);
+}
+
+// A sprite (version 2) in `format` with `palette` and `frames`: each a list of pictures, a group
+// where it holds more than one.
+export function sprite(frames, palette, format = 0) {
+  const bytes = [0x49, 0x44, 0x53, 0x50];
+  const put32 = (v) => bytes.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
+  [2, 0, format, 0, 0, 0, frames.length, 0, 0].forEach(put32);
+  bytes.push((palette.length / 3) & 255, (palette.length / 3) >> 8, ...palette);
+  for (const pictures of frames) {
+    put32(pictures.length > 1 ? 1 : 0);
+    if (pictures.length > 1) [pictures.length, ...pictures.map(() => 0x3dcccccd)].forEach(put32);
+    for (const t of pictures) {
+      [-(t.width >> 1) >>> 0, t.height >> 1, t.width, t.height].forEach(put32);
+      bytes.push(...t.pixels);
+    }
+  }
+  return Uint8Array.from(bytes);
 }
 
 function name16(name) {

@@ -1,7 +1,7 @@
 // The page in WebKit, Safari's engine: Debian's WebKitGTK MiniBrowser driven by WebKitWebDriver
 // (W3C WebDriver, spoken here over HTTP), under a virtual display (xvfb-run). WebKitGTK's workers
-// read no file, so the page reads each package whole and hands it over: every package's and map's
-// lines and files must still be the native program's, every picture drawn (a { texture's entry 255
+// read no file, so the page reads each file whole and hands it over: every package's, map's,
+// model's and sprite's lines and files must still be the native program's, every picture drawn (a { texture's entry 255
 // transparent), and a search must narrow. Its downloads are not driven here.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
@@ -13,7 +13,7 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { pathToFileURL } from 'node:url';
 
 import { readable } from '../names.js';
-import { map, pack, runNative, texture } from './wadpack.mjs';
+import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
 
 const kDriver = '/usr/bin/WebKitWebDriver';
 const kBrowser = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
@@ -21,6 +21,7 @@ const top = new URL('../../', import.meta.url).pathname;
 const build = process.env.WAD3_WEB_BUILD ?? join(top, 'build-web');
 const samples = join(top, '../shared/wad3-samples');
 const mapSamples = join(top, '../shared/map-samples');
+const modelSamples = join(top, '../shared/model-samples');
 
 // A WebDriver session on the page; `call(method, path, body)` below the session.
 async function session(t) {
@@ -67,8 +68,11 @@ test('webkit: converts every package into the native files and lines, draws them
     write('broken.wad', whole.subarray(0, whole.length - 800)),
     write('notes.txt', new TextEncoder().encode('this is no package at all')),
     write('de_y.bsp', map([texture('mapwall', 16, 16), null, { ...texture('named', 8, 8), named: true }])),
+    write('barneyT.mdl', model([{ ...texture('Face.bmp', 8, 6), flags: 0x40 }])),
+    write('muzzle.spr', sprite([[texture('a', 6, 6)], [texture('b', 6, 6), texture('c', 6, 6)]], texture('p', 0, 0).palette, 2)),
     ...(existsSync(samples) ? readdirSync(samples).filter((f) => f.endsWith('.wad')).sort().map((f) => join(samples, f)) : []),
     ...(existsSync(mapSamples) ? readdirSync(mapSamples).filter((f) => f.endsWith('.bsp')).sort().map((f) => join(mapSamples, f)) : []),
+    ...(existsSync(modelSamples) ? readdirSync(modelSamples).filter((f) => /\.(mdl|spr)$/.test(f)).sort().map((f) => join(modelSamples, f)) : []),
   ];
   await call('POST', '/url', { url: pathToFileURL(join(build, 'wad3.html')).href });
   const run = (script) => call('POST', '/execute/sync', { script, args: [] });
