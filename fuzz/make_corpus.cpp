@@ -47,11 +47,11 @@ int main(int argc, char** argv) {
   lump.type = 0x42;
   const Bytes good = Package({Make("brick", 8, 8), lump, Make("{fence", 13, 5, 16)});
   const size_t dir = good.size() - 96, mip = 12;  // the first texture's header
-  auto patched = [&](size_t at, uint32_t value) {
-    Bytes b = good;
+  auto patchedAt = [](Bytes b, size_t at, uint32_t value) {
     Set32(b, at, value);
     return b;
   };
+  auto patched = [&](size_t at, uint32_t value) { return patchedAt(good, at, value); };
   const std::vector<std::pair<const char*, Bytes>> seeds = {
       {"good", good},
       {"directory-first", Package({Make("a", 3, 3), Make("ABCDEFGHIJKLMNOP", 2, 1, 300)}, true)},
@@ -75,11 +75,7 @@ int main(int argc, char** argv) {
   named.named = true;
   const Bytes map = wadpack::Map({&wall, nullptr, &named, &pixelless});
   const uint32_t textures = wadpack::Get32(map, wadpack::kTextureLumpField);
-  auto patchedMap = [&](size_t at, uint32_t value) {
-    Bytes b = map;
-    Set32(b, at, value);
-    return b;
-  };
+  auto patchedMap = [&](size_t at, uint32_t value) { return patchedAt(map, at, value); };
   const std::vector<std::pair<const char*, Bytes>> maps = {
       {"map", map},
       {"map-short", Bytes(map.begin(), map.begin() + wadpack::kMapHeadSize - 1)},
@@ -92,10 +88,6 @@ int main(int argc, char** argv) {
   const Bytes model = wadpack::Model({Make("skin.BMP", 6, 4), Make("a.bmp", 0, 2, 16)});
   Bytes sprite = wadpack::Sprite({{{Make("", 4, 4)}}, {{Make("", 2, 3), Make("", 1, 1)}, true}},
                                  Make("", 0, 0, 300).palette, 2);
-  auto patchedAt = [](Bytes b, size_t at, uint32_t value) {
-    Set32(b, at, value);
-    return b;
-  };
   const size_t group = wadpack::kSpriteHeadSize + 900 + 4 + 16 + 16;  // the second frame
   const std::vector<std::pair<const char*, Bytes>> others = {
       {"model.mdl", model},

@@ -23,6 +23,7 @@
 #include "mdl.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "tools.h"
 
@@ -33,8 +34,7 @@ constexpr uint64_t kTexturesField = 180; /* numtextures, then textureindex */
 constexpr uint64_t kRecordSize = 80;
 constexpr uint32_t kPaletteEntries = 256;
 constexpr uint64_t kPaletteBytes = kPaletteEntries * 3;
-constexpr char kBitmap[] = ".bmp"; /* what the skins were made from */
-constexpr size_t kBitmapLength = sizeof kBitmap - 1;
+constexpr std::string_view kBitmap = ".bmp"; /* what the skins were made from */
 
 MDLTEXTURE ReadTexture(FILE* fp) {
   MDLTEXTURE texture;
@@ -44,16 +44,6 @@ MDLTEXTURE ReadTexture(FILE* fp) {
   texture.height = get4(fp);
   texture.index = get4(fp);
   return texture;
-}
-
-// The name's length without a final ".bmp", in any case.
-size_t StemLength(const char* name, size_t length) {
-  if (length < kBitmapLength) return length;
-  for (size_t i = 0; i < kBitmapLength; ++i) {
-    const char c = name[length - kBitmapLength + i];
-    if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != kBitmap[i]) return length;
-  }
-  return length - kBitmapLength;
 }
 
 int Malformed() {
@@ -78,9 +68,12 @@ int EnumerateModel(const RUN& run) {
     const uint64_t pixels = uint64_t{texture.width} * texture.height;
     if (texture.index + pixels + kPaletteBytes > run.size) return Malformed();
     const PICTURE picture = {
-        texture.name,   StemLength(texture.name, strnlen(texture.name, kModelNameSize)),
-        texture.width,  texture.height,
-        texture.index,  texture.index + pixels,
+        texture.name,
+        WithoutEnding({texture.name, strnlen(texture.name, kModelNameSize)}, kBitmap),
+        texture.width,
+        texture.height,
+        texture.index,
+        texture.index + pixels,
         kPaletteEntries};
     if (WritePicture(run, picture) != 0) return 1;
   }

@@ -61,16 +61,8 @@ SPRHEAD ReadHead(FILE* fp) {
 // '\\' separates components too) without a final ".spr" in any case.
 std::string Stem(std::string_view path) {
   const size_t slash = path.find_last_of(kWindowsNames ? kSeparators : kSeparators.substr(0, 1));
-  std::string stem(path.substr(slash == std::string_view::npos ? 0 : slash + 1));
-  if (stem.size() >= kEnding.size()) {
-    bool ends = true;
-    for (size_t i = 0; i < kEnding.size(); ++i) {
-      const char c = stem[stem.size() - kEnding.size() + i];
-      ends = ends && (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) == kEnding[i];
-    }
-    if (ends) stem.resize(stem.size() - kEnding.size());
-  }
-  return stem;
+  const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  return std::string(name.substr(0, WithoutEnding(name, kEnding)));
 }
 
 int Malformed() {

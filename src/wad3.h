@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 constexpr unsigned kWad3NameSize = 16;
 
@@ -52,6 +53,10 @@ struct RUN {
 inline uint64_t AddClamped(uint64_t a, uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
+
+// The length of `name` without `ending` (lower case) where the name ends with it in any case, as
+// a file's name ends in ".bmp" or ".SPR".
+size_t WithoutEnding(std::string_view name, std::string_view ending);
 
 // Prints why the run ends; returns its exit status, 1.
 int Fail(const char* message);
