@@ -140,7 +140,7 @@ bool IsMalformedName(const char* name, size_t length) {
 }
 
 // Walks the package's directory, writing each texture it lists.
-int WalkPackage(const RUN& run, const WAD3HEAD& head) {
+int EnumeratePackage(const RUN& run, const WAD3HEAD& head) {
   if (uint64_t{head.numlumps} * kLumpSize + head.infotableofs > run.size) {
     return Fail("WAD3 file is malformed.\n");
   }
@@ -258,7 +258,7 @@ int EnumerateImages(const char* FileName, const char* OutputFolder) {
   if (ReadFailed(fp, kHeadSize)) return CannotRead(run);
   int walked;
   if (head.identification == kMagic) {
-    walked = WalkPackage(run, head);
+    walked = EnumeratePackage(run, head);
   } else if (head.identification == kMapVersion) {
     walked = EnumerateMap(run);
   } else if (head.identification == kModelMagic && head.numlumps == kModelVersion) {
