@@ -170,7 +170,8 @@ for (const given of packages) {
         await page.$eval('[data-action="save-zip"]', (button, limit) => { button.dataset.partLimit = limit; }, options['part-limit']);
       }
       for (const format of options.png ? ['PCX', 'PNG'] : ['PCX']) {
-        await page.click(`input[name="format"][value="${format}"]`);
+        const choice = await page.$(`input[name="format"][value="${format}"]`);
+        if (choice) await choice.click();  // an earlier page saves PCX files alone
         const saved = await sampled(() => saveZips(page, downloads, format === 'PNG' ? 'wad3-textures-png' : 'wad3-textures'));
         let files = 0;
         for (const zipped of saved.result) {

@@ -1,14 +1,14 @@
 // The page: packages, maps, models, sprites and folders chosen or dropped are converted one after
-// another by wad3.wasm in a worker, each into a folder of its own; the program's lines, the progress and every
-// picture are shown as they come, a search finds pictures among all of them, and the files shown
-// are saved as a zip of PCX or PNG files, or each picture alone. Nothing is sent anywhere: the
-// program, its worker and their libraries are all inside this page.
+// another by wad3.wasm in a worker, each into a folder of its own; the program's lines, the
+// progress and every picture are shown as they come, a search finds pictures among all of them,
+// and the files shown are saved as a zip of PCX or PNG files, or each picture alone. Nothing is
+// sent anywhere: the program, its worker and their libraries are all inside this page.
 import * as converter from './converter.js';
 import { dropEntries, fromDrop, fromFiles, fromFolder } from './folders.js';
 import { matcher, saveLabel } from './find.js';
 import { add, end, packages, place, search, shown, shownCount, started, take } from './packages.js';
 import { kDefaultSize, kSizes, setFormat, setSize, sizeLabel, track } from './pictures.js';
-import { files, save } from './save.js';
+import { saveAs } from './save.js';
 
 const body = document.body;
 const list = document.getElementById('packages');
@@ -108,14 +108,11 @@ for (const choice of formats) {
   });
 }
 saveZip.addEventListener('click', async () => {
-  const chosen = format(), pictures = shown(), parts = document.getElementById('parts');
-  making = chosen === 'PNG';
+  making = format() === 'PNG';
   saveZip.disabled = true;
   try {
-    const zipped = await files(pictures, chosen, (done) => {
-      saveZip.textContent = `Making PNG files: ${done.toLocaleString('en-US')} of ${pictures.length.toLocaleString('en-US')}`;
-    });
-    save(zipped, parts, Number(saveZip.dataset.partLimit) || undefined, chosen === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
+    await saveAs(shown(), format(), document.getElementById('parts'), Number(saveZip.dataset.partLimit) || undefined,
+                 (label) => { saveZip.textContent = label; });
   } catch (error) {
     note.textContent = `The PNG files could not be made: ${error.message}`;
     note.hidden = false;

@@ -1,4 +1,4 @@
-// Saving the files shown, a folder a package or map, as a zip of PCX files (the program's own) or
+// Saving the files shown, a folder a file given, as a zip of PCX files (the program's own) or
 // PNG files (made for the zip, in a worker): one download where it is of a size every browser
 // hands over whole, else several zips of whole files, each complete in itself, listed for the user
 // to save one by one. Each zip is made when it is asked for and let go soon after: a
@@ -34,10 +34,18 @@ function arm(link, run) {
   });
 }
 
-// The zip's records of `shown` ({ entry, item }, in order) in `format`: the program's PCX files as
-// the worker handed them, or PNG files made of them, `progress(done)` counting those made. A
-// picture with no pixels has no PNG file and keeps its PCX file.
-export async function files(shown, format, progress) {
+// Saves the pictures `shown` ({ entry, item }, in order) as `format` files, PCX or PNG, in one zip
+// or several listed in `parts`, `limit` bytes each at most; `progress(words)` says how far the PNG
+// files are made.
+export async function saveAs(shown, format, parts, limit, progress) {
+  const made = await files(shown, format, (done) => progress(`Making PNG files: ${count.format(done)} of ${count.format(shown.length)}`));
+  save(made, parts, limit, format === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
+}
+
+// The zip's records of `shown` in `format`: the program's PCX files as the worker handed them, or
+// PNG files made of them, `progress(done)` counting those made. A picture with no pixels has no PNG
+// file and keeps its PCX file.
+async function files(shown, format, progress) {
   const record = ({ entry, item }) => ({
     path: `${entry.folder}/${item.fileName}`, size: item.length - item.header, crc: item.crc, when: entry.when,
     bytes: item.bytes, at: item.at, length: item.length });
@@ -52,7 +60,7 @@ export async function files(shown, format, progress) {
 // Saves `files`, as zip's files, into `parts` (the element that lists the zips when there are
 // several), with `limit` bytes a zip at most; the zips are named `name`.zip, or name-1-of-3.zip
 // and so on.
-export function save(files, parts, limit = kPartLimit, name = 'wad3-textures') {
+function save(files, parts, limit = kPartLimit, name) {
   parts.replaceChildren();
   parts.hidden = true;
   const runs = split(files, limit);
