@@ -381,6 +381,13 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     wadpack::Set32(b, where, value);
     return b;
   };
+  const size_t lumpField = wadpack::kTextureLumpField;
+  const auto pastMap = uint32_t(map.size() + 1 - second.pixels.size() - inMap.mip);
+  // A copy of `b` with `name`'s bytes at `where`.
+  auto renamed = [](Bytes b, size_t where, const std::string& name) {
+    std::copy(name.begin(), name.end(), b.begin() + static_cast<long>(where));
+    return b;
+  };
   const std::string bsp = "BSP file is malformed.\n";
   // The two as a model's skins, and where the second's record is.
   const Bytes model = wadpack::Model({first, second});
@@ -390,13 +397,16 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     wadpack::Set32(b, where, value);
     return b;
   };
+  const size_t texturesField = wadpack::kModelTexturesField;
+  const auto skins = uint32_t(model.size() - wadpack::kModelHeadSize) / 80;  // as many as fit
+  const auto pastModel = uint32_t(model.size() + 1 - 768 - second.pixels.size());
   const std::string mdl = "MDL file is malformed.\n";
   // The two as a sprite's pictures, and where the second frame is.
   const Bytes palette = first.palette, sprite = wadpack::Sprite({{{first}}, {{second}}}, palette);
   const size_t frame = wadpack::kSpriteHeadSize + palette.size() + 4 + 16 + first.pixels.size();
-  auto patchedSprite = [&](size_t where, uint32_t value) {
+  auto patchedSprite = [&](const std::vector<std::pair<size_t, uint32_t>>& fields) {
     Bytes b = sprite;
-    wadpack::Set32(b, where, value);
+    for (const auto& [where, value] : fields) wadpack::Set32(b, where, value);
     return b;
   };
   const std::string spr = "SPR file is malformed.\n", spriteDone = "./p_0.pcx (4x4)\n";
@@ -425,39 +435,43 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
        {"first.pcx", "second.pcx"}},
       {"map header short", cut(map, wadpack::kMapHeadSize - 1), "", bsp, {}},
       {"quake map", patchedMap(0, 29), "", "Invalid WAD3 header id.\n", {}},
-      {"map lump past end", patchedMap(wadpack::kTextureLumpField + 4, uint32_t(map.size()) - lump + 1), "", bsp, {}},
-      {"map lump wraps", patchedMap(wadpack::kTextureLumpField, uint32_t(-length)), "", bsp, {}},
+      {"map lump past end", patchedMap(lumpField + 4, uint32_t(map.size()) - lump + 1), "", bsp,
+       {}},
+      {"map lump wraps", patchedMap(lumpField, uint32_t(-length)), "", bsp, {}},
       {"map slots past lump", patchedMap(lump, (length - 4) / 4 + 1), "", bsp, {}},
       {"map count wraps", patchedMap(lump, 0x40000001), "", bsp, {}},
       {"map slot at end", patchedMap(inMap.entry, uint32_t(map.size()) - lump), "",
        kDone + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
       {"map slot wraps", patchedMap(inMap.entry, 0u - lump), "",
        kDone + "Invalid lump entry; filepos (MIP) is malformed.\n", {"first.pcx"}},
-      {"map pixels", patchedMap(inMap.mip + wadpack::kPixelsField, uint32_t(map.size() + 1 - second.pixels.size() - inMap.mip)),
-       "", kDone + pixels, {"first.pcx"}},
-      {"model header short", cut(model, wadpack::kModelHeadSize - 1), "", mdl, {}},
-      {"model table past end", patchedModel(wadpack::kModelTexturesField, uint32_t(model.size() - wadpack::kModelHeadSize) / 80 + 1), "", mdl, {}},
-      {"model table wraps", patchedModel(wadpack::kModelTexturesField + 4, 0u - 2 * 80), "", mdl, {}},
-      {"model count wraps", patchedModel(wadpack::kModelTexturesField, 0x03333334), "", mdl, {}},  // 80 n: 2^32 + 64
-      {"model pixels past end", patchedModel(skin + wadpack::kSkinIndexField, uint32_t(model.size() + 1 - 768 - second.pixels.size())),
-       "", kDone + mdl, {"first.pcx"}},
-      {"model size wraps", patchedModel(skin + wadpack::kSkinWidthField + 4, 0x20000000), "", kDone + mdl, {"first.pcx"}},
-      {"model slash", [&] { Bytes b = model; std::copy_n("a/b.bmp", 7, b.begin() + long(skin)); return b; }(), "",
+      {"map pixels", patchedMap(inMap.mip + wadpack::kPixelsField, pastMap), "", kDone + pixels,
+       {"first.pcx"}},
+      {"map slash", renamed(map, inMap.mip, "a/b"), "",
        kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
-      {"model of sequences", [&] { Bytes b = model; b[3] = 'Q'; return b; }(), "", "Invalid WAD3 header id.\n", {}},
+      {"model header short", cut(model, wadpack::kModelHeadSize - 1), "", mdl, {}},
+      {"model table past end", patchedModel(texturesField, skins + 1), "", mdl, {}},
+      {"model table wraps", patchedModel(texturesField + 4, 0u - 2 * 80), "", mdl, {}},
+      {"model count wraps", patchedModel(texturesField, 0x03333334), "", mdl, {}},  // 80 n wraps
+      {"model pixels past end", patchedModel(skin + wadpack::kSkinIndexField, pastModel), "",
+       kDone + mdl, {"first.pcx"}},
+      {"model size wraps", patchedModel(skin + wadpack::kSkinWidthField + 4, 0x20000000), "",
+       kDone + mdl, {"first.pcx"}},
+      {"model slash", renamed(model, skin, "a/b.bmp"), "",
+       kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
+      {"model of sequences", renamed(model, 0, "IDSQ"), "", "Invalid WAD3 header id.\n", {}},
       {"model version", patchedModel(4, 11), "", "Invalid WAD3 header id.\n", {}},
       {"sprite header short", cut(sprite, wadpack::kSpriteHeadSize - 1), "", spr, {}, "p.spr"},
-      {"sprite palette past end", patchedSprite(wadpack::kSpritePaletteField, 0xFFFF), "", spr, {}, "p.spr"},
-      {"sprite frames past end", patchedSprite(wadpack::kSpriteFramesField, 3), "",
+      {"sprite palette past end", patchedSprite({{wadpack::kSpritePaletteField, 0xFFFF}}), "", spr,
+       {}, "p.spr"},
+      {"sprite frames past end", patchedSprite({{wadpack::kSpriteFramesField, 3}}), "",
        spriteDone + "./p_1.pcx (8x8)\n" + spr, {"p_0.pcx", "p_1.pcx"}, "p.spr"},
-      {"sprite flag", patchedSprite(frame, 2), "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
-      {"sprite group past end", [&] { Bytes b = patchedSprite(frame, 1); wadpack::Set32(b, frame + 4, 0x40000000); return b; }(),
+      {"sprite flag", patchedSprite({{frame, 2}}), "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
+      {"sprite group past end", patchedSprite({{frame, 1}, {frame + 4, 0x40000000}}), "",
+       spriteDone + spr, {"p_0.pcx"}, "p.spr"},
+      {"sprite picture past end", patchedSprite({{frame + 4 + 12, 9}}), "", spriteDone + spr,
+       {"p_0.pcx"}, "p.spr"},
+      {"sprite size wraps", patchedSprite({{frame + 4 + 8, 0x10000}, {frame + 4 + 12, 0x10000}}),
        "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
-      {"sprite picture past end", patchedSprite(frame + 4 + 12, 9), "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
-      {"sprite size wraps", [&] { Bytes b = patchedSprite(frame + 4 + 8, 0x10000); wadpack::Set32(b, frame + 4 + 12, 0x10000); return b; }(),
-       "", spriteDone + spr, {"p_0.pcx"}, "p.spr"},
-      {"map slash", [&] { Bytes b = map; std::copy_n("a/b", 3, b.begin() + long(inMap.mip)); return b; }(), "",
-       kDone + "Invalid mip entry; name is malformed.\n", {"first.pcx"}},
       // clang-format on
   };
   for (const Ending& c : cases) {
