@@ -57,6 +57,7 @@ export function doneWords(kind, written, named, skins) {
   const made = `${count.format(written)} ${plural(kWritten[kind] ?? 'file', written)} written`;
   if (kind === 'model' && written === 0 && skins) return `Its skins are in ${skins}`;
   if (kind !== 'map' || !named) return made;
-  if (written === 0) return `${made}; the ${count.format(named)} it names ${named === 1 ? 'is in a package' : 'are in packages'}`;
-  return `${made}; ${count.format(named)} more ${named === 1 ? 'is in a package' : 'are in packages'}`;
+  const where = named === 1 ? 'is in a package' : 'are in packages';
+  if (written === 0) return `${made}; the ${count.format(named)} it names ${where}`;
+  return `${made}; ${count.format(named)} more ${where}`;
 }

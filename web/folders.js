@@ -1,10 +1,10 @@
 // What the user gives: files chosen or dropped one by one, and folders, chosen or dropped, whose
 // every package (*.wad), map (*.bsp), model (*.mdl) and sprite (*.spr), in any case, at any
-// depth, becomes a section in path order; their other files are skipped and counted. Each is { file, path }: path is the name as
-// given, or the file's place below what was given ("valve/halflife.wad"), which names its folder
-// in the zip.
+// depth, becomes a section in path order; their other files are skipped and counted. Each is
+// { file, path }: path is the name as given, or the file's place below what was given
+// ("valve/halflife.wad"), which names its folder in the zip.
 
-export const kKinds = [['package', /\.wad$/i], ['map', /\.bsp$/i], ['model', /\.mdl$/i], ['sprite', /\.spr$/i]];
+const kKinds = [['package', /\.wad$/i], ['map', /\.bsp$/i], ['model', /\.mdl$/i], ['sprite', /\.spr$/i]];
 
 // 'package', 'map', 'model' or 'sprite' by the file's name, or undefined for any other file.
 export const kindOf = (path) => kKinds.find(([, ending]) => ending.test(path))?.[0];

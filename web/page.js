@@ -41,7 +41,8 @@ function give({ given, skipped }) {
   if (body.dataset.state === 'unsupported') return;
   note.hidden = skipped === 0;
   note.className = '';
-  note.textContent = `${skipped} ${skipped === 1 ? 'file that is' : 'files that are'} no package, map, model or sprite skipped.`;
+  const files = skipped === 1 ? 'file that is' : 'files that are';
+  note.textContent = `${skipped} ${files} no package, map, model or sprite skipped.`;
   queue.push(...add(given));
   next();
 }
@@ -70,7 +71,8 @@ let making = false;  // PNG files being made for a zip
 function labelSave() {
   if (making) return;
   const count = shownCount();
-  saveZip.textContent = packages.length === 0 ? 'Save every file as a zip' : saveLabel(count, field.value.trim() !== '', format());
+  saveZip.textContent = packages.length === 0 ? 'Save every file as a zip'
+                                              : saveLabel(count, field.value.trim() !== '', format());
   saveZip.disabled = count === 0;
 }
 

@@ -68,8 +68,8 @@ export function savedPng(image, look) {
   const { width, height } = image;
   const sample = Math.min(height, Math.max(16, height >> 3)), from = (height - sample) >> 1;
   const kQuick = { level: 1 };
-  const filtered = width > 0 && sample > 0 &&
-    zlibSync(filteredRows(image, from, from + sample), kQuick).length < zlibSync(plainRows(image, from, from + sample), kQuick).length;
+  const coded = (rows) => zlibSync(rows(image, from, from + sample), kQuick).length;
+  const filtered = width > 0 && sample > 0 && coded(filteredRows) < coded(plainRows);
   const rows = filtered ? filteredRows(image, 0, height) : plainRows(image, 0, height);
   return png(image, look, zlibSync(rows, { level: 6 }));
 }

@@ -38,7 +38,8 @@ function arm(link, run) {
 // or several listed in `parts`, `limit` bytes each at most; `progress(words)` says how far the PNG
 // files are made.
 export async function saveAs(shown, format, parts, limit, progress) {
-  const made = await files(shown, format, (done) => progress(`Making PNG files: ${count.format(done)} of ${count.format(shown.length)}`));
+  const made = await files(shown, format,
+                           (done) => progress(`Making PNG files: ${count.format(done)} of ${count.format(shown.length)}`));
   save(made, parts, limit, format === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
 }
 
