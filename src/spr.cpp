@@ -26,7 +26,11 @@
  */
 #include "spr.h"
 
-#include <string>
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "pcx.h"
@@ -41,7 +45,7 @@ constexpr uint64_t kWordSize = 4;
 constexpr uint64_t kPictureHeadSize = 16; /* origin x, y, width, height */
 constexpr uint32_t kSingle = 0, kGroup = 1;
 constexpr std::string_view kEnding = ".spr";
-constexpr std::string_view kSeparators = "/\\"; /* '/', and on Windows '\\' */
+constexpr std::string_view kSeparators = kWindowsNames ? "/\\" : "/"; /* Windows' '\\' too */
 
 SPRHEAD ReadHead(FILE* fp) {
   SPRHEAD head;
@@ -59,10 +63,11 @@ SPRHEAD ReadHead(FILE* fp) {
 
 // The pictures' names begin with the sprite file's name: its last path component (on Windows
 // '\\' separates components too) without a final ".spr" in any case.
-std::string Stem(std::string_view path) {
-  const size_t slash = path.find_last_of(kWindowsNames ? kSeparators : kSeparators.substr(0, 1));
-  const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-  return std::string(name.substr(0, WithoutEnding(name, kEnding)));
+std::string_view Stem(std::string_view path) {
+  const size_t slash = path.find_last_of(kSeparators);
+  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  path.remove_suffix(path.size() - WithoutEnding(path, kEnding));
+  return path;
 }
 
 int Malformed() {
@@ -80,7 +85,11 @@ int EnumerateSprite(const RUN& run) {
   const uint64_t paletteBytes = uint64_t{head.palette} * kPaletteEntryBytes;
   if (kSpriteHeadSize + paletteBytes > run.size) return Malformed();
 
-  const std::string stem = Stem(run.FileName) + "_";
+  // Each picture's name: the stem, an underscore and its number, with room for a closing zero.
+  const std::string_view stem = Stem(run.FileName);
+  const size_t nameSize = stem.size() + 1 + std::numeric_limits<uint64_t>::digits10 + 2;
+  const std::unique_ptr<char[]> name(new (std::nothrow) char[nameSize]);
+  if (!name) return Fail("Out of memory (FileName).\n");
   uint64_t at = kSpriteHeadSize + paletteBytes, number = 0;  // never past the end of the file
   for (uint64_t frame = 0; frame < head.numframes; ++frame) {
     if (at + kWordSize > run.size) return Malformed();
@@ -106,9 +115,11 @@ int EnumerateSprite(const RUN& run) {
       const uint64_t pixels = at + kPictureHeadSize,
                      end = AddClamped(pixels, uint64_t{width} * height);
       if (end > run.size) return Malformed();
-      const std::string name = stem + std::to_string(number);
-      const PICTURE picture = {name.data(), name.size(),     width,       height,
-                               pixels,      kSpriteHeadSize, head.palette};
+      const int length = snprintf(name.get(), nameSize, "%.*s_%" PRIu64,
+                                  static_cast<int>(stem.size()), stem.data(), number);
+      const PICTURE picture = {
+          name.get(),  static_cast<size_t>(length), width, height, pixels, kSpriteHeadSize,
+          head.palette};
       if (WritePicture(run, picture) != 0) return 1;
       at = end;
     }

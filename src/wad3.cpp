@@ -158,7 +158,7 @@ int EnumeratePackage(const RUN& run, const WAD3HEAD& head) {
 
 size_t WithoutEnding(std::string_view name, std::string_view ending) {
   if (name.size() < ending.size()) return name.size();
-  const std::string_view tail = name.substr(name.size() - ending.size());
+  const char* const tail = name.data() + name.size() - ending.size();
   for (size_t i = 0; i < ending.size(); ++i) {
     const char c = tail[i];
     if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != ending[i]) return name.size();
