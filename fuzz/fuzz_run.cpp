@@ -4,7 +4,7 @@
 
 #include "fuzz_check.h"
 #include "pcxdecode.h"
-#include "wad3.h"
+#include "extract.h"
 
 using namespace fuzzcheck;
 

@@ -11,7 +11,7 @@
  *    0  u32   count n
  *    4  n u32 offsets          each from the lump's start to a texture header, or 0xFFFFFFFF
  *                              where the slot holds none
- * Texture header, 40 bytes, as a package's (wad3.cpp): name, width, height, offsets[4] from
+ * Texture header, 40 bytes, as a package's (wadfile.cpp): name, width, height, offsets[4] from
  * the header. A texture the map carries has its four mip levels, u16 count and palette behind
  * the header as in a package; one the map only names, held by a package, has offsets[0] 0.
  *
@@ -36,25 +36,25 @@ BSPLUMP ReadLump(FILE* fp) {
   return lump;
 }
 
-int Malformed() {
-  return Fail("BSP file is malformed.\n");
+int Malformed(const RUN& run) {
+  return Fail(run, "BSP file is malformed.\n");
 }
 
 }  // namespace
 
 int EnumerateMap(const RUN& run) {
   FILE* const fp = run.fp;
-  if (run.size < kMapHeadSize) return Malformed();
+  if (run.size < kMapHeadSize) return Malformed(run);
   if (!SeekTo(fp, kTextureLumpEntry, run.size)) return CannotRead(run);
   const BSPLUMP lump = ReadLump(fp);
   if (ReadFailed(fp, kTextureLumpEntry + kLumpEntrySize)) return CannotRead(run);
-  if (uint64_t{lump.fileofs} + lump.filelen > run.size) return Malformed();
+  if (uint64_t{lump.fileofs} + lump.filelen > run.size) return Malformed(run);
   if (lump.filelen < kCountSize) return 0;  // room for no count: no textures
 
   if (!SeekTo(fp, lump.fileofs, run.size)) return CannotRead(run);
   const uint32_t count = get4(fp);
   if (ReadFailed(fp, lump.fileofs + kCountSize)) return CannotRead(run);
-  if (kCountSize + uint64_t{count} * kOffsetSize > lump.filelen) return Malformed();
+  if (kCountSize + uint64_t{count} * kOffsetSize > lump.filelen) return Malformed(run);
 
   for (uint64_t k = 0; k < count; ++k) {
     const uint64_t slot = lump.fileofs + kCountSize + k * kOffsetSize;

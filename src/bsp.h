@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "wad3.h"
+#include "picture.h"
 
 constexpr uint32_t kMapVersion = 30; /* a map's first word: the BSP version of Half-Life's */
 

@@ -46,19 +46,19 @@ MDLTEXTURE ReadTexture(FILE* fp) {
   return texture;
 }
 
-int Malformed() {
-  return Fail("MDL file is malformed.\n");
+int Malformed(const RUN& run) {
+  return Fail(run, "MDL file is malformed.\n");
 }
 
 }  // namespace
 
 int EnumerateModel(const RUN& run) {
   FILE* const fp = run.fp;
-  if (run.size < kModelHeadSize) return Malformed();
+  if (run.size < kModelHeadSize) return Malformed(run);
   if (!SeekTo(fp, kTexturesField, run.size)) return CannotRead(run);
   const uint32_t numtextures = get4(fp), textureindex = get4(fp);
   if (ReadFailed(fp, kTexturesField + 8)) return CannotRead(run);
-  if (textureindex + uint64_t{numtextures} * kRecordSize > run.size) return Malformed();
+  if (textureindex + uint64_t{numtextures} * kRecordSize > run.size) return Malformed(run);
 
   for (uint64_t k = 0; k < numtextures; ++k) {
     const uint64_t record = textureindex + k * kRecordSize;
@@ -66,7 +66,7 @@ int EnumerateModel(const RUN& run) {
     const MDLTEXTURE texture = ReadTexture(fp);
     if (ReadFailed(fp, record + kRecordSize)) return CannotRead(run);
     const uint64_t pixels = uint64_t{texture.width} * texture.height;
-    if (texture.index + pixels + kPaletteBytes > run.size) return Malformed();
+    if (texture.index + pixels + kPaletteBytes > run.size) return Malformed(run);
     const PICTURE picture = {
         texture.name,
         WithoutEnding({texture.name, strnlen(texture.name, kModelNameSize)}, kBitmap),

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "wad3.h"
+#include "picture.h"
 
 constexpr uint32_t kModelMagic = 0x54534449; /* "IDST" little-endian */
 constexpr uint32_t kModelVersion = 10;       /* the studio models of Half-Life */

@@ -70,51 +70,51 @@ std::string_view Stem(std::string_view path) {
   return path;
 }
 
-int Malformed() {
-  return Fail("SPR file is malformed.\n");
+int Malformed(const RUN& run) {
+  return Fail(run, "SPR file is malformed.\n");
 }
 
 }  // namespace
 
 int EnumerateSprite(const RUN& run) {
   FILE* const fp = run.fp;
-  if (run.size < kSpriteHeadSize) return Malformed();
+  if (run.size < kSpriteHeadSize) return Malformed(run);
   if (!SeekTo(fp, kTypeField, run.size)) return CannotRead(run);
   const SPRHEAD head = ReadHead(fp);
   if (ReadFailed(fp, kSpriteHeadSize)) return CannotRead(run);
   const uint64_t paletteBytes = uint64_t{head.palette} * kPaletteEntryBytes;
-  if (kSpriteHeadSize + paletteBytes > run.size) return Malformed();
+  if (kSpriteHeadSize + paletteBytes > run.size) return Malformed(run);
 
   // Each picture's name: the stem, an underscore and its number, with room for a closing zero.
   const std::string_view stem = Stem(run.FileName);
   const size_t nameSize = stem.size() + 1 + std::numeric_limits<uint64_t>::digits10 + 2;
   const std::unique_ptr<char[]> name(new (std::nothrow) char[nameSize]);
-  if (!name) return Fail("Out of memory (FileName).\n");
+  if (!name) return Fail(run, "Out of memory (FileName).\n");
   uint64_t at = kSpriteHeadSize + paletteBytes, number = 0;  // never past the end of the file
   for (uint64_t frame = 0; frame < head.numframes; ++frame) {
-    if (at + kWordSize > run.size) return Malformed();
+    if (at + kWordSize > run.size) return Malformed(run);
     if (!SeekTo(fp, at, run.size)) return CannotRead(run);
     const uint32_t group = get4(fp);
     if (ReadFailed(fp, at + kWordSize)) return CannotRead(run);
     uint64_t pictures = 1;
     if (group == kGroup) {
-      if (at + 2 * kWordSize > run.size) return Malformed();
+      if (at + 2 * kWordSize > run.size) return Malformed(run);
       pictures = get4(fp);
       if (ReadFailed(fp, at + 2 * kWordSize)) return CannotRead(run);
       at += 2 * kWordSize + pictures * kWordSize;  // the flag, the count and the intervals
     } else if (group == kSingle) {
       at += kWordSize;
     } else {
-      return Malformed();
+      return Malformed(run);
     }
     for (uint64_t k = 0; k < pictures; ++k, ++number) {
-      if (at + kPictureHeadSize > run.size) return Malformed();
+      if (at + kPictureHeadSize > run.size) return Malformed(run);
       if (!SeekTo(fp, at + 2 * kWordSize, run.size)) return CannotRead(run);  // past the origin
       const uint32_t width = get4(fp), height = get4(fp);
       if (ReadFailed(fp, at + kPictureHeadSize)) return CannotRead(run);
       const uint64_t pixels = at + kPictureHeadSize,
                      end = AddClamped(pixels, uint64_t{width} * height);
-      if (end > run.size) return Malformed();
+      if (end > run.size) return Malformed(run);
       const int length = snprintf(name.get(), nameSize, "%.*s_%" PRIu64,
                                   static_cast<int>(stem.size()), stem.data(), number);
       const PICTURE picture = {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "wad3.h"
+#include "picture.h"
 
 constexpr uint32_t kSpriteMagic = 0x50534449; /* "IDSP" little-endian */
 constexpr uint32_t kSpriteVersion = 2;        /* the sprites of Half-Life */

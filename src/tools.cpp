@@ -15,6 +15,7 @@
 #include "tools.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -101,4 +102,12 @@ bool SeekTo(FILE* fp, uint64_t position, uint64_t size) {
 // reached the end.
 bool ReadFailed(FILE* fp, uint64_t end) {
   return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(end));
+}
+
+bool SyncFile(FILE* fp) {
+#ifdef _WIN32
+  return _commit(_fileno(fp)) == 0;
+#else
+  return fsync(fileno(fp)) == 0;
+#endif
 }

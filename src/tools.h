@@ -21,3 +21,6 @@ bool SeekTo(FILE* fp, uint64_t position, uint64_t size);
 // Whether the reads of a part of the file that ends at `end`, no further than the size measured
 // at the start, failed or met an end of file before it: the file shrank.
 bool ReadFailed(FILE* fp, uint64_t end);
+// Flushes what the system holds of the file to its disk, so that a rename after it never
+// names a file whose bytes a crash could still lose. False where that failed.
+bool SyncFile(FILE* fp);

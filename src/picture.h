@@ -1,45 +1,19 @@
-// The WAD3 package records, the extraction run, and what each kind of file's walk shares with
-// it: the file it reads, and the one path every picture takes to its PCX file. The package layout
-// is drawn in wad3.cpp.
+// The one path every picture the extraction finds takes to its PCX file, and what each kind of
+// file's walk shares: the file it reads, and how a run ends.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
-constexpr unsigned kWad3NameSize = 16;
-
-// Package header.
-struct WAD3HEAD {
-  uint32_t identification;  // "WAD3"
-  uint32_t numlumps;        // directory entries
-  uint32_t infotableofs;    // position of the first directory entry
+// What a check of a file for --make keeps instead of writing its pictures: where each texture's
+// header lies, and how many lumps were no texture.
+struct GATHERED {
+  std::vector<uint64_t> textures;  // positions of the WAD3MIP headers, in walk order
+  uint64_t otherLumps = 0;
 };
-
-// Directory entry.
-struct WAD3LUMP {
-  uint32_t filepos;  // position of the lump: for a texture, of its WAD3MIP
-  uint32_t disksize;
-  uint32_t size;
-  char type;  // 'C' for a texture
-  char compression;
-  char pad1;
-  char pad2;
-  char name[kWad3NameSize];
-};
-
-// Texture header, at its lump's filepos.
-struct WAD3MIP {
-  char name[kWad3NameSize];  // up to the first zero byte, or all 16 bytes
-  uint32_t width;
-  uint32_t height;
-  uint32_t offsets[4];  // mip levels, relative to the texture header; [0] is full size
-};
-
-// Writes every texture of the package FileName as OutputFolder + name + ".pcx".
-// Returns the exit status: 0 after the whole directory was walked, 1 on the first failure.
-int EnumerateImages(const char* FileName, const char* OutputFolder);
 
 // The file a run reads, as each kind of file's walk is handed it.
 struct RUN {
@@ -47,6 +21,7 @@ struct RUN {
   uint64_t size;             // measured once the file was opened; every check is against it
   const char* FileName;      // as given, for the lines
   const char* OutputFolder;  // put before every image's name
+  GATHERED* gathered;        // when not null, every check is made and nothing is written
 };
 
 // a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
@@ -58,8 +33,11 @@ inline uint64_t AddClamped(uint64_t a, uint64_t b) {
 // a file's name ends in ".bmp" or ".SPR".
 size_t WithoutEnding(std::string_view name, std::string_view ending);
 
-// Prints why the run ends; returns its exit status, 1.
-int Fail(const char* message);
+// A name that would place its file outside the output folder, or not in a file of its own.
+bool IsMalformedName(const char* name, size_t length);
+
+// Prints why the run ends, after the file's name in a check for --make; returns 1.
+int Fail(const RUN& run, const char* message);
 // Prints that the file could not be read; returns 1.
 int CannotRead(const RUN& run);
 

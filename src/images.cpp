@@ -1,0 +1,371 @@
+/* images: the pictures --make reads. PNG, BMP, TGA and JPEG are decoded by stb_image (its plain
+ * code, not its SIMD paths, so that every machine gives the same pixels); PCX, and the indices of
+ * PNG and BMP images that have a palette, by the walks below, so that a picture keeps the very
+ * indices its file holds, repeated palette entries and all.
+ *
+ * PNG: an 8-byte signature, then chunks up to IEND, each
+ *    0  u32 big-endian   length n of its data
+ *    4  4                type: IHDR first (width, height, bit depth, colour type, ...), PLTE,
+ *                        IDAT (the compressed pixels), IEND last, and others
+ *    8  n                data
+ *  8+n  u32 big-endian   CRC-32 of the type and the data: stb_image does not check it, we do
+ * Of colour type 3 (indexed, at any bit depth), the pixels are decoded by stb_image from the same
+ * file with its PLTE replaced by the 256 entries i, 0, 0: each pixel's red is then its index.
+ *
+ * BMP of 1, 4 or 8 bits, uncompressed: "BM", at 10 a u32 position of the rows, at 14 the u32 size
+ * h of the info header (12 for the oldest: u16 width, height, planes, bits; else i32 width,
+ * height, a negative height for rows top to bottom, u16 planes, bits, u32 compression, ...), and
+ * after it the palette up to the rows, of blue, green, red (and a fourth byte but where h = 12).
+ * The rows bottom to top unless the height is negative, each padded to a multiple of 4 bytes.
+ *
+ * PCX of 8 bits in one plane (as the extraction writes it; its layout is drawn in pcx.cpp):
+ * the rows, each `bytes per row` long, run-length coded, and the last 769 bytes 0x0C and the
+ * palette.
+ */
+#include "images.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+// One decoder for every platform and for wad3.wasm: its own plain code, reading from memory.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_TGA
+#define STBI_ONLY_JPEG
+#define STBI_NO_SIMD
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STBI_NO_THREAD_LOCALS
+#define STBI_MAX_DIMENSIONS kMaxSide
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+namespace {
+
+constexpr uint64_t kMaxFile = uint64_t{1} << 28; /* 256 MiB: a 4096 x 4096 image four times over */
+
+constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr size_t kChunkFrame = 12; /* length, type, CRC */
+constexpr uint32_t kIhdrSize = 13;
+constexpr uint8_t kPngIndexed = 3;
+constexpr uint32_t kCrcPolynomial = 0xEDB88320;
+
+constexpr size_t kBmpFileHeader = 14;
+constexpr size_t kBmpCoreHeader = 12, kBmpInfoHeader = 40;
+constexpr uint32_t kBmpUncompressed = 0;
+
+constexpr size_t kPcxHeader = 128, kPcxPaletteBlock = 769;
+constexpr uint8_t kPcxMaker = 0x0A, kPcxRle = 1, kPcxPaletteMarker = 0x0C;
+constexpr unsigned kPcxRunFlag = 0xC0, kPcxRunMask = 0x3F;
+
+struct FileCloser {
+  void operator()(FILE* fp) const { fclose(fp); }
+};
+
+uint32_t Big32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+uint32_t Little16(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
+}
+uint32_t Little32(const uint8_t* p) {
+  return Little16(p) | Little16(p + 2) << 16;
+}
+void PutBig32(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+uint32_t Crc32(const uint8_t* bytes, size_t count) {
+  uint32_t crc = ~uint32_t{0};
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) crc = crc >> 1 ^ (kCrcPolynomial & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+  PutBig32(out, static_cast<uint32_t>(size));
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data, data + size);
+  PutBig32(out, Crc32(out.data() + out.size() - size - 4, size + 4));
+}
+
+// Walks the chunks, checking each one's length and CRC. Of an indexed image, keeps its palette
+// and builds in `indexed` the same image with the palette that makes each pixel's red its index.
+std::string WalkPng(IMAGE* image, std::vector<uint8_t>* indexed) {
+  const std::vector<uint8_t>& file = image->file;
+  if (file.size() < sizeof kPngSignature ||
+      memcmp(file.data(), kPngSignature, sizeof kPngSignature) != 0) {
+    return "not a PNG file";
+  }
+  uint8_t colourType = 0;
+  bool ended = false;
+  std::vector<uint8_t> idat;
+  for (size_t at = sizeof kPngSignature, first = at; !ended; first = 0) {
+    if (file.size() - at < kChunkFrame) return "truncated";
+    const uint32_t length = Big32(&file[at]);
+    if (length > file.size() - at - kChunkFrame) return "truncated";
+    const uint8_t* type = &file[at + 4];
+    const uint8_t* data = type + 4;
+    if (Crc32(type, size_t{length} + 4) != Big32(data + length)) {
+      return "a chunk's checksum is wrong";
+    }
+    const std::string_view name(reinterpret_cast<const char*>(type), 4);
+    if ((first != 0) != (name == "IHDR")) return "not a PNG file: IHDR is not its first chunk";
+    if (name == "IHDR") {
+      if (length != kIhdrSize) return "a corrupt IHDR chunk";
+      image->width = Big32(data);
+      image->height = Big32(data + 4);
+      colourType = data[9];
+      if (indexed != nullptr) indexed->assign(file.begin(), file.begin() + long(at + 25));
+    } else if (name == "PLTE" && colourType == kPngIndexed) {
+      memcpy(image->palette, data, std::min<size_t>(length, kPaletteBytes));
+    } else if (name == "tRNS" && colourType == kPngIndexed) {
+      image->alpha = std::any_of(data, data + length, [](uint8_t a) { return a != 0xFF; });
+    } else if (name == "IDAT" && indexed != nullptr) {
+      idat.insert(idat.end(), type - 4, data + length + 4);
+    } else if (name == "IEND") {
+      ended = true;
+    }
+    at += kChunkFrame + length;
+  }
+  image->indexed = colourType == kPngIndexed;
+  if (image->indexed && indexed != nullptr) {
+    uint8_t ramp[kPaletteBytes] = {};
+    for (unsigned i = 0; i < kPaletteEntries; ++i) ramp[3 * i] = static_cast<uint8_t>(i);
+    AppendChunk(*indexed, "PLTE", ramp, sizeof ramp);
+    indexed->insert(indexed->end(), idat.begin(), idat.end());
+    AppendChunk(*indexed, "IEND", nullptr, 0);
+  }
+  return {};
+}
+
+// Where a BMP keeps its palette and rows, for one of at most 8 bits a pixel.
+struct BMPLAYOUT {
+  uint32_t bits = 0;
+  bool topDown = false;
+  size_t palette = 0, entrySize = 0, entries = 0, rows = 0;
+};
+
+// The layout of a BMP of at most 8 bits a pixel, or one with bits 0 for any other, which
+// stb_image reads.
+std::string BmpLayout(IMAGE* image, BMPLAYOUT* layout) {
+  const std::vector<uint8_t>& file = image->file;
+  if (file.size() < kBmpFileHeader + kBmpCoreHeader || file[0] != 'B' || file[1] != 'M') {
+    return "not a BMP file";
+  }
+  const uint8_t* info = &file[kBmpFileHeader];
+  const uint32_t rows = Little32(&file[10]), size = Little32(info);
+  if (size == kBmpCoreHeader) {
+    image->width = Little16(info + 4);
+    image->height = Little16(info + 6);
+    layout->bits = Little16(info + 10);
+    layout->entrySize = 3;
+  } else {
+    if (size < kBmpInfoHeader || file.size() < kBmpFileHeader + kBmpInfoHeader) return "truncated";
+    const auto height = static_cast<int32_t>(Little32(info + 8));
+    image->width = Little32(info + 4);
+    layout->topDown = height < 0;
+    image->height = layout->topDown ? 0u - static_cast<uint32_t>(height) : uint32_t(height);
+    layout->bits = Little16(info + 14);
+    layout->entrySize = 4;
+    if (layout->bits <= 8 && Little32(info + 16) != kBmpUncompressed) {
+      return "a compressed BMP of 8 bits or fewer, which is not read";
+    }
+  }
+  if (layout->bits > 8) {
+    layout->bits = 0;
+    return {};
+  }
+  if (layout->bits != 1 && layout->bits != 4 && layout->bits != 8) return "a corrupt BMP header";
+  layout->palette = kBmpFileHeader + size;
+  layout->rows = rows;
+  if (rows < layout->palette || rows > file.size()) return "truncated";
+  layout->entries = std::min<size_t>((rows - layout->palette) / layout->entrySize,
+                                     size_t{1} << layout->bits);
+  image->indexed = true;
+  return {};
+}
+
+// The indices of a BMP of 1, 4 or 8 bits, and its palette.
+std::string DecodeBmp(IMAGE* image, const BMPLAYOUT& layout) {
+  const std::vector<uint8_t>& file = image->file;
+  for (size_t i = 0; i < layout.entries; ++i) {
+    const uint8_t* entry = &file[layout.palette + i * layout.entrySize];
+    image->palette[3 * i] = entry[2];
+    image->palette[3 * i + 1] = entry[1];
+    image->palette[3 * i + 2] = entry[0];
+  }
+  const uint64_t stride = (uint64_t{image->width} * layout.bits + 31) / 32 * 4;
+  if (stride * image->height > file.size() - layout.rows) return "truncated";
+  image->pixels.resize(size_t{image->width} * image->height);
+  const unsigned perByte = 8 / layout.bits, mask = (1u << layout.bits) - 1;
+  for (uint32_t y = 0; y < image->height; ++y) {
+    const uint8_t* row = &file[layout.rows + (layout.topDown ? y : image->height - 1 - y) * stride];
+    uint8_t* out = &image->pixels[size_t{y} * image->width];
+    for (uint32_t x = 0; x < image->width; ++x) {
+      const unsigned shift = 8 - layout.bits * (x % perByte + 1);
+      out[x] = static_cast<uint8_t>(row[x / perByte] >> shift & mask);
+    }
+  }
+  return {};
+}
+
+// The size of an 8-bit, one-plane PCX with a 256-colour palette, and that palette.
+std::string PcxLayout(IMAGE* image) {
+  const std::vector<uint8_t>& file = image->file;
+  if (file.size() < kPcxHeader || file[0] != kPcxMaker) return "not a PCX file";
+  const uint8_t* head = file.data();
+  const uint32_t left = Little16(head + 4), top = Little16(head + 6);
+  const uint32_t right = Little16(head + 8), bottom = Little16(head + 10);
+  if (head[2] != kPcxRle || head[3] != 8 || head[65] != 1 ||
+      file.size() < kPcxHeader + kPcxPaletteBlock ||
+      file[file.size() - kPcxPaletteBlock] != kPcxPaletteMarker) {
+    return "not a PCX file of 8 bits in one plane with a 256-colour palette";
+  }
+  if (right < left || bottom < top || Little16(head + 66) < right - left + 1) {
+    return "a corrupt PCX header";
+  }
+  image->width = right - left + 1;
+  image->height = bottom - top + 1;
+  image->indexed = true;
+  memcpy(image->palette, &file[file.size() - kPaletteBytes], kPaletteBytes);
+  return {};
+}
+
+// The rows of a PCX, each its header's bytes per row long, of which the image keeps its width.
+std::string DecodePcx(IMAGE* image) {
+  const std::vector<uint8_t>& file = image->file;
+  const size_t end = file.size() - kPcxPaletteBlock, stride = Little16(&file[66]);
+  const size_t total = stride * image->height;
+  image->pixels.resize(size_t{image->width} * image->height);
+  size_t at = kPcxHeader;
+  for (size_t made = 0; made < total;) {
+    if (at >= end) return "truncated";
+    size_t count = 1;
+    uint8_t value = file[at++];
+    if ((value & kPcxRunFlag) == kPcxRunFlag) {
+      if (at >= end) return "truncated";
+      count = value & kPcxRunMask;
+      value = file[at++];
+    }
+    for (; count > 0 && made < total; --count, ++made) {  // a run may cross into the next row
+      const size_t x = made % stride;
+      if (x < image->width) image->pixels[made / stride * image->width + x] = value;
+    }
+  }
+  return {};
+}
+
+// What stb_image's reason for a failure means.
+std::string StbFailure() {
+  const std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
+  if (reason == "outofmem") return "too large for the memory at hand";
+  if (reason.find("sig") != std::string::npos || reason == "unknown image type") {
+    return "not an image of its kind";
+  }
+  return "corrupt (" + reason + ")";
+}
+
+}  // namespace
+
+IMAGEKIND ImageKind(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return kNoImage;
+  std::string ending(name.substr(dot + 1));
+  for (char& c : ending) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  if (ending == "png") return kPng;
+  if (ending == "bmp") return kBmp;
+  if (ending == "tga") return kTga;
+  if (ending == "jpg" || ending == "jpeg") return kJpeg;
+  if (ending == "pcx") return kPcx;
+  return kNoImage;
+}
+
+std::string OpenImage(const char* path, IMAGEKIND kind, IMAGE* image) {
+  *image = IMAGE{};
+  image->kind = kind;
+  const std::unique_ptr<FILE, FileCloser> file(fopen(path, "rb"));
+  if (!file) return "cannot be opened";
+  struct stat status;
+  if (fstat(fileno(file.get()), &status) != 0) return "cannot be read";
+  const auto size = static_cast<uint64_t>(status.st_size);
+  if (size > kMaxFile) return "larger than 256 MiB";
+  image->file.resize(static_cast<size_t>(size));
+  if (fread(image->file.data(), 1, image->file.size(), file.get()) != image->file.size() ||
+      ferror(file.get()) != 0) {
+    return "cannot be read";
+  }
+  std::string problem;
+  BMPLAYOUT layout;
+  switch (kind) {
+    case kPng:
+      problem = WalkPng(image, nullptr);
+      break;
+    case kPcx:
+      return PcxLayout(image);
+    case kBmp:
+      problem = BmpLayout(image, &layout);
+      if (!problem.empty() || image->indexed) return problem;
+      break;
+    default:
+      break;
+  }
+  if (!problem.empty()) return problem;
+  int width, height, channels;
+  if (image->file.size() > INT32_MAX ||
+      stbi_info_from_memory(image->file.data(), static_cast<int>(image->file.size()), &width,
+                            &height, &channels) == 0) {
+    return StbFailure();
+  }
+  image->width = static_cast<uint32_t>(width);
+  image->height = static_cast<uint32_t>(height);
+  return {};
+}
+
+std::string DecodeImage(IMAGE* image) {
+  std::string problem;
+  if (image->width > kMaxSide || image->height > kMaxSide) return "too large";
+  const size_t pixels = size_t{image->width} * image->height;
+  if (image->kind == kPcx) {
+    problem = DecodePcx(image);
+  } else if (image->kind == kBmp && image->indexed) {
+    BMPLAYOUT layout;
+    problem = BmpLayout(image, &layout);
+    if (problem.empty()) problem = DecodeBmp(image, layout);
+  } else {
+    std::vector<uint8_t> indexed;
+    if (image->kind == kPng && image->indexed) problem = WalkPng(image, &indexed);
+    const std::vector<uint8_t>& source = indexed.empty() ? image->file : indexed;
+    int width, height, channels;
+    const int wanted = image->indexed ? 3 : static_cast<int>(kChannels);
+    stbi_uc* decoded =
+        problem.empty() ? stbi_load_from_memory(source.data(), static_cast<int>(source.size()),
+                                                &width, &height, &channels, wanted)
+                        : nullptr;
+    if (problem.empty() && decoded == nullptr) problem = StbFailure();
+    if (decoded != nullptr) {
+      const std::unique_ptr<stbi_uc, void (*)(void*)> owned(decoded, stbi_image_free);
+      if (uint32_t(width) != image->width || uint32_t(height) != image->height) {
+        problem = "a corrupt header";
+      } else if (image->indexed) {
+        image->pixels.resize(pixels);
+        for (size_t i = 0; i < pixels; ++i) image->pixels[i] = decoded[3 * i];
+      } else {
+        image->pixels.assign(decoded, decoded + pixels * kChannels);
+        for (size_t i = 0; i < pixels && !image->alpha; ++i) {
+          image->alpha = decoded[kChannels * i + 3] != 0xFF;
+        }
+      }
+    }
+  }
+  image->file = {};
+  return problem;
+}

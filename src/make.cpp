@@ -1,0 +1,456 @@
+/* make: wad3 --make PACKAGE.wad INPUT... writes one package of every image, package and map
+ * given, in the order given, a folder's files in the byte order of their paths.
+ *
+ * Two passes. The first reads and checks every input, printing each problem; where there is
+ * any, nothing is written. The second makes each texture in turn, one in memory at a time, and
+ * writes it (wadwrite.cpp). A texture whose name comes again (in any case, as the game finds
+ * names) is replaced by the later one, in the earlier one's place.
+ *
+ * An image becomes the texture named after its file: one with a palette keeps its indices and
+ * palette; any other is quantized (quantize.cpp). A name beginning with `{` is drawn with
+ * entry 255 transparent: the pixels of alpha below 128 (or, in an image without alpha, those of
+ * pure blue) become 255, whose colour is 0 0 255. In decals.wad the game draws entry 255's colour
+ * with the opacity 255 - index. A name beginning with `!` is water, whose fog takes its colour
+ * from entry 3 and its density from entry 4's red. Mips are made from the full-size source
+ * (mips.cpp). A package's or a map's textures are copied as they are.
+ */
+#include "make.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "extract.h"
+#include "images.h"
+#include "mips.h"
+#include "picture.h"
+#include "quantize.h"
+#include "tools.h"
+#include "wadfile.h"
+#include "wadwrite.h"
+#include "win32.h"
+
+namespace {
+
+constexpr char kUsage[] = "USAGE:  WAD3 --make [--dither] package.wad input...\n";
+constexpr std::string_view kDither = "--dither";
+constexpr size_t kMaxName = kWad3NameSize - 1; /* and a zero byte */
+constexpr char kFirstNameByte = '!', kLastNameByte = '~'; /* no spaces: compilers split at them */
+constexpr uint32_t kSideMultiple = 16;
+constexpr uint32_t kGameSide = 512; /* the largest texture the game loads */
+constexpr char kMasked = '{', kWater = '!';
+constexpr std::string_view kDecals = "decals.wad";
+constexpr uint32_t kTransparentBlue = Rgb(0, 0, 255); /* what editors and compilers show */
+constexpr uint8_t kHalfOpaque = 128;
+constexpr unsigned kWaterFog = 3, kWaterDensity = 4; /* the entries water's fog is taken from */
+constexpr uint32_t kWaterDensityColour = Rgb(64, 64, 64); /* red 64: a moderate fog */
+constexpr unsigned kMaxDepth = 64;                         /* folders below folders */
+constexpr std::string_view kPackageEnding = ".wad", kMapEnding = ".bsp";
+
+struct FileCloser {
+  void operator()(FILE* fp) const { fclose(fp); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// A texture to be written: an image's, or one copied from a package or a map.
+struct ENTRY {
+  std::string path;  // the file it comes from
+  IMAGEKIND kind;    // kNoImage for a copy
+  uint64_t mippos;   // a copy's texture header in its file
+  char name[kWad3NameSize];
+  uint32_t width, height;
+};
+
+// What the run has gathered and counted.
+struct MAKE {
+  const char* package;
+  bool decals, dither;
+  std::vector<ENTRY> entries;
+  std::map<std::string, size_t> places;  // each name in lower case, and its entry
+  unsigned problems = 0;
+  uint64_t skipped = 0;  // files in folders that are no image, package or map
+};
+
+void Problem(MAKE* make, const std::string& path, const std::string& what) {
+  printf("%s : %s\n", path.c_str(), what.c_str());
+  ++make->problems;
+}
+
+std::string Lower(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
+bool EndsWith(std::string_view name, std::string_view ending) {
+  return name.size() >= ending.size() && Lower(name.substr(name.size() - ending.size())) == ending;
+}
+
+// The last component of a path, where '/' (and on Windows '\\') separates them.
+std::string_view LastComponent(std::string_view path) {
+  const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view NameOf(const char (&name)[kWad3NameSize]) {
+  return {name, strnlen(name, kWad3NameSize)};
+}
+
+// Adds the entry, or puts it in the place of the one of the same name.
+void Place(MAKE* make, const ENTRY& entry) {
+  const std::string key = Lower(NameOf(entry.name));
+  const auto [place, added] = make->places.try_emplace(key, make->entries.size());
+  if (added) {
+    make->entries.push_back(entry);
+    return;
+  }
+  ENTRY& earlier = make->entries[place->second];
+  printf("Replaced : %.*s from %s by %.*s from %s\n", int(NameOf(earlier.name).size()),
+         earlier.name, earlier.path.c_str(), int(NameOf(entry.name).size()), entry.name,
+         entry.path.c_str());
+  earlier = entry;
+}
+
+// The nearest multiples of 16 to a side, as a text: "64" for 64, "64 or 80" for 70.
+std::string Multiples(uint32_t side, bool upper) {
+  const uint32_t below = side / kSideMultiple * kSideMultiple;
+  if (below == side) return std::to_string(side);
+  return std::to_string(below == 0 || upper ? below + kSideMultiple : below);
+}
+
+// Checks the image at `path` and places its texture.
+void CheckImage(MAKE* make, const std::string& path, IMAGEKIND kind) {
+  const std::string_view file = LastComponent(path);
+  const std::string_view name = file.substr(0, file.rfind('.'));
+  const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+    return c >= kFirstNameByte && c <= kLastNameByte;
+  });
+  if (name.empty() || name.size() > kMaxName || !plain) {
+    return Problem(make, path, "its name is no texture name: 1 to 15 characters from ! to ~");
+  }
+  IMAGE image;
+  std::string problem = OpenImage(path.c_str(), kind, &image);
+  if (problem.empty() && (image.width % kSideMultiple != 0 || image.height % kSideMultiple != 0 ||
+                          image.width == 0 || image.height == 0)) {
+    const std::string w = std::to_string(image.width), h = std::to_string(image.height);
+    problem = w + "x" + h + ", sides must be multiples of 16: " + Multiples(image.width, false) +
+              "x" + Multiples(image.height, false) + " or " + Multiples(image.width, true) + "x" +
+              Multiples(image.height, true);
+  }
+  if (problem.empty() && (image.width > kMaxSide || image.height > kMaxSide)) {
+    problem = std::to_string(image.width) + "x" + std::to_string(image.height) +
+              ", larger than 4096 on a side";
+  }
+  if (problem.empty()) problem = DecodeImage(&image);
+  if (!problem.empty()) return Problem(make, path, problem);
+  if (image.width > kGameSide || image.height > kGameSide) {
+    printf("%s : %" PRIu32 "x%" PRIu32 ", the game loads at most 512x512\n", path.c_str(),
+           image.width, image.height);
+  }
+  if (image.alpha && !make->decals && name[0] != kMasked) {
+    printf("%s : its alpha is not drawn: only a name beginning with { is drawn transparent\n",
+           path.c_str());
+  }
+  ENTRY entry = {path, kind, 0, {}, image.width, image.height};
+  memcpy(entry.name, name.data(), name.size());
+  Place(make, entry);
+}
+
+// The texture whose header is at `mippos` in `fp`, read as it lies there. Returns an empty text,
+// or what is wrong with it. With `texture`, its levels and palette are read too.
+std::string ReadCopy(FILE* fp, uint64_t size, uint64_t mippos, ENTRY* entry, TEXTURE* texture) {
+  if (!SeekTo(fp, mippos, size)) return "cannot be read";
+  const WAD3MIP mip = ReadMip(fp);
+  memcpy(entry->name, mip.name, kWad3NameSize);
+  entry->width = mip.width;
+  entry->height = mip.height;
+  const uint64_t pixels = uint64_t{mip.width} * mip.height;
+  const uint64_t palette = mippos + PaletteOffset(pixels);
+  for (unsigned k = 0; k < kMipLevels; ++k) {
+    if (AddClamped(mippos + mip.offsets[k], pixels >> (2 * k)) > size) {
+      return "Invalid mip entry; offsets[" + std::to_string(k) + "] is malformed.";
+    }
+  }
+  if (palette + kPaletteCountSize > size || !SeekTo(fp, palette, size)) {
+    return "Invalid mip entry; palette is malformed.";
+  }
+  const uint32_t entries = get2(fp);
+  if (palette + kPaletteCountSize + uint64_t{entries} * 3 > size) {
+    return "Invalid mip entry; palette is malformed.";
+  }
+  if (texture != nullptr) {
+    memcpy(texture->name, mip.name, kWad3NameSize);
+    texture->width = mip.width;
+    texture->height = mip.height;
+    texture->palette.resize(size_t{entries} * 3);
+    ReadBytes(fp, texture->palette.data(), texture->palette.size());
+    for (unsigned k = 0; k < kMipLevels; ++k) {
+      std::vector<uint8_t>& level = texture->levels[k];
+      level.resize(static_cast<size_t>(pixels >> (2 * k)));
+      if (!SeekTo(fp, mippos + mip.offsets[k], size)) return "cannot be read";
+      ReadBytes(fp, level.data(), level.size());
+    }
+  }
+  if (ReadFailed(fp, std::min(palette + kPaletteCountSize + uint64_t{entries} * 3, size))) {
+    return "cannot be read";
+  }
+  return {};
+}
+
+uint64_t SizeOf(FILE* fp) {
+  struct stat status;
+  return fstat(fileno(fp), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+// Checks the package or map at `path`, as the extraction would, and places every texture in it.
+void CheckCopies(MAKE* make, const std::string& path) {
+  GATHERED gathered;
+  if (EnumerateFile(path.c_str(), "", &gathered, 1 << kPackageKind | 1 << kMapKind) != 0) {
+    ++make->problems;  // the extraction's line said why
+    return;
+  }
+  if (gathered.otherLumps != 0) {
+    printf("%s : %" PRIu64 " lumps that are no texture skipped\n", path.c_str(),
+           gathered.otherLumps);
+  }
+  const File file(fopen(path.c_str(), "rb"));
+  if (!file) return Problem(make, path, "cannot be read");
+  const uint64_t size = SizeOf(file.get());
+  for (const uint64_t mippos : gathered.textures) {
+    ENTRY entry = {path, kNoImage, mippos, {}, 0, 0};
+    const std::string problem = ReadCopy(file.get(), size, mippos, &entry, nullptr);
+    if (!problem.empty()) return Problem(make, path, problem);
+    Place(make, entry);
+  }
+}
+
+// What a file is, by its ending in any case.
+enum INPUT { kOther, kImageInput, kCopyInput };
+INPUT InputOf(std::string_view path) {
+  if (ImageKind(LastComponent(path)) != kNoImage) return kImageInput;
+  if (EndsWith(path, kPackageEnding) || EndsWith(path, kMapEnding)) return kCopyInput;
+  return kOther;
+}
+
+void CheckFile(MAKE* make, const std::string& path) {
+  if (InputOf(path) == kImageInput) {
+    CheckImage(make, path, ImageKind(LastComponent(path)));
+  } else {
+    CheckCopies(make, path);
+  }
+}
+
+// Every file below the folder, its other files counted as skipped.
+void Walk(MAKE* make, const std::string& folder, unsigned depth, std::vector<std::string>* files) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return Problem(make, folder, "cannot be read");
+  const bool separated = folder.ends_with('/') || (kWindowsNames && folder.ends_with('\\'));
+  for (const dirent* item = readdir(dir.get()); item != nullptr; item = readdir(dir.get())) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + (separated ? "" : "/") + std::string(name);
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+      Problem(make, path, "cannot be read");
+    } else if (S_ISDIR(status.st_mode)) {
+      if (depth >= kMaxDepth) {
+        Problem(make, path, "lies more than 64 folders deep");
+      } else {
+        Walk(make, path, depth + 1, files);
+      }
+    } else if (InputOf(path) == kOther) {
+      ++make->skipped;
+    } else {
+      files->push_back(path);
+    }
+  }
+}
+
+void CheckInput(MAKE* make, const char* input) {
+  struct stat status;
+  if (stat(input, &status) != 0) {
+    printf("File not found : %s\n", input);
+    ++make->problems;
+  } else if (S_ISDIR(status.st_mode)) {
+    std::vector<std::string> files;
+    Walk(make, input, 0, &files);
+    std::sort(files.begin(), files.end());  // in the byte order of their paths
+    for (const std::string& file : files) CheckFile(make, file);
+  } else if (InputOf(input) == kOther) {
+    Problem(make, input, "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx), package or map");
+  } else {
+    CheckFile(make, input);
+  }
+}
+
+// The grey level of a colour, from black 0 to white 255.
+uint8_t Grey(const uint8_t* p) {
+  return static_cast<uint8_t>((77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8);
+}
+
+// An image's texture, its palette chosen and its mips made, by the rules of its name and the
+// package.
+void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* texture) {
+  const size_t pixels = size_t{image.width} * image.height;
+  memcpy(texture->name, entry.name, kWad3NameSize);
+  texture->width = image.width;
+  texture->height = image.height;
+  std::vector<uint8_t>& full = texture->levels[0];
+  uint8_t palette[kPaletteBytes] = {};
+  const bool masked = entry.name[0] == kMasked, water = entry.name[0] == kWater;
+  MIPRULE rule = make.decals ? kMipOpacity : masked ? kMipMasked : kMipColours;
+  if (image.indexed) {
+    full = std::move(image.pixels);
+    memcpy(palette, image.palette, kPaletteBytes);
+    image.pixels.resize(pixels * kChannels);  // the source's colours, for the mips
+    for (size_t i = 0; i < pixels; ++i) {
+      memcpy(&image.pixels[kChannels * i], &palette[3 * full[i]], 3);
+      image.pixels[kChannels * i + 3] = 0xFF;
+    }
+  } else if (make.decals) {
+    // Each index an opacity: 0 opaque, 255 transparent; entry 255 the opaque part's colour.
+    full.resize(pixels);
+    uint64_t sums[3] = {}, weight = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+      const uint8_t* p = &image.pixels[kChannels * i];
+      full[i] = static_cast<uint8_t>(image.alpha ? 255 - p[3] : Grey(p));
+      const uint64_t opacity = 255u - full[i];
+      for (unsigned k = 0; k < 3; ++k) sums[k] += p[k] * opacity;
+      weight += opacity;
+    }
+    for (unsigned i = 0; i < kTransparent; ++i) memset(&palette[3 * i], int(i), 3);
+    for (unsigned k = 0; k < 3; ++k) {
+      palette[3 * kTransparent + k] = static_cast<uint8_t>(weight == 0 ? 0 : (sums[k] + weight / 2) / weight);
+    }
+  } else {
+    full.assign(pixels, 0);
+    std::vector<uint32_t> colours, fixed;
+    uint64_t sums[3] = {};
+    for (size_t i = 0; i < pixels; ++i) {
+      const uint8_t* p = &image.pixels[kChannels * i];
+      const uint32_t colour = Rgb(p[0], p[1], p[2]);
+      if (masked && (image.alpha ? p[3] < kHalfOpaque : colour == kTransparentBlue)) {
+        full[i] = kTransparent;
+        continue;
+      }
+      colours.push_back(colour);
+      for (unsigned k = 0; k < 3; ++k) sums[k] += p[k];
+    }
+    if (water) {
+      uint32_t mean = 0;
+      for (unsigned k = 0; k < 3; ++k) mean = mean << 8 | uint32_t((sums[k] + pixels / 2) / pixels);
+      fixed = {mean, kWaterDensityColour};
+    }
+    const unsigned entries = masked ? kTransparent : kPaletteEntries;
+    uint8_t chosen[kPaletteBytes];
+    const unsigned count =
+        ChoosePalette(std::move(colours), entries - unsigned(fixed.size()), fixed, chosen);
+    // Water's two entries in their places, the chosen ones around them.
+    for (unsigned i = 0, slot = 0; i < count; ++i, ++slot) {
+      if (water && slot == kWaterFog) slot += 2;
+      memcpy(&palette[3 * slot], &chosen[3 * i], 3);
+    }
+    for (unsigned f = 0; f < fixed.size(); ++f) {
+      const unsigned slot = f == 0 ? kWaterFog : kWaterDensity;
+      for (unsigned k = 0; k < 3; ++k) palette[3 * slot + k] = uint8_t(fixed[f] >> (16 - 8 * k));
+    }
+    if (masked) {
+      for (unsigned k = 0; k < 3; ++k) {
+        palette[3 * kTransparent + k] = uint8_t(kTransparentBlue >> (16 - 8 * k));
+      }
+    }
+    MapPixels(image.pixels.data(), image.width, image.height, palette, entries, make.dither,
+              masked ? kTransparent : -1, full.data());
+  }
+  MakeMips(image.pixels.data(), full.data(), image.width, image.height, palette, rule,
+           &texture->levels[1]);
+  texture->palette.assign(palette, palette + kPaletteBytes);
+}
+
+// Makes or reads the entry's texture. Returns an empty text, or what is wrong.
+std::string Build(const MAKE& make, const ENTRY& entry, TEXTURE* texture) {
+  if (entry.kind == kNoImage) {
+    const File file(fopen(entry.path.c_str(), "rb"));
+    if (!file) return "cannot be read";
+    ENTRY read = entry;
+    return ReadCopy(file.get(), SizeOf(file.get()), entry.mippos, &read, texture);
+  }
+  IMAGE image;
+  std::string problem = OpenImage(entry.path.c_str(), entry.kind, &image);
+  if (problem.empty()) problem = DecodeImage(&image);
+  if (problem.empty() && (image.width != entry.width || image.height != entry.height)) {
+    problem = "changed while it was read";
+  }
+  if (problem.empty()) MakeTexture(make, entry, image, texture);
+  return problem;
+}
+
+int Write(MAKE* make) {
+  WADWRITE package;
+  if (!BeginPackage(&package, make->package)) {
+    printf("Could not create : %s\n", package.part.c_str());
+    return 1;
+  }
+  for (const ENTRY& entry : make->entries) {
+    TEXTURE texture;
+    const std::string problem = Build(*make, entry, &texture);
+    if (!problem.empty() || !AddTexture(&package, texture)) {
+      printf("%s : %s\n", entry.path.c_str(),
+             problem.empty() ? "the package would pass 4 GiB" : problem.c_str());
+      printf("Nothing written : %s\n", make->package);
+      AbandonPackage(&package);
+      return 1;
+    }
+    printf("%.*s (%" PRIu32 "x%" PRIu32 ")\n", int(NameOf(entry.name).size()), entry.name,
+           texture.width, texture.height);
+  }
+  if (!FinishPackage(&package)) {
+    printf("Could not write : %s\n", make->package);
+    return 1;
+  }
+  printf("%zu textures written to %s\n", make->entries.size(), make->package);
+  return 0;
+}
+
+}  // namespace
+
+int MakePackage(int count, char** args) {
+  std::vector<const char*> words;
+  MAKE make = {};
+  for (int i = 0; i < count; ++i) {
+    if (args[i] == kDither) {
+      make.dither = true;
+    } else {
+      words.push_back(args[i]);
+    }
+  }
+  if (words.size() < 2) {
+    fputs(kUsage, stdout);
+    return 1;
+  }
+  make.package = words[0];
+  make.decals = Lower(LastComponent(make.package)) == kDecals;
+  for (size_t i = 1; i < words.size(); ++i) CheckInput(&make, words[i]);
+  if (make.skipped != 0) {
+    printf("%" PRIu64 " files that are no image, package or map skipped\n", make.skipped);
+  }
+  if (make.problems != 0) {
+    printf("Nothing written : %s (%u problem%s)\n", make.package, make.problems,
+           make.problems == 1 ? "" : "s");
+    return 1;
+  }
+  if (make.entries.empty()) {
+    printf("No texture to write : %s\n", make.package);
+    return 1;
+  }
+  return Write(&make);
+}
