@@ -1,0 +1,416 @@
+// wad3 --make end to end: images, packages and maps built here, made into a package, and the
+// package read back field by field.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "imagepack.h"
+#include "sha256.h"
+
+namespace {
+
+using namespace harness;
+using imagepack::Png;
+
+// A package as --make wrote it: each texture's header fields, its four levels and its palette.
+struct Made {
+  std::string name;  // up to its first zero byte
+  uint32_t width = 0, height = 0;
+  Bytes levels[4];
+  Bytes palette;
+};
+
+std::vector<Made> ReadMade(const Bytes& b) {
+  std::vector<Made> made;
+  if (b.size() < 12) return made;
+  const uint32_t count = wadpack::Get32(b, 4), directory = wadpack::Get32(b, 8);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t entry = directory + 32 * k, at = wadpack::Get32(b, entry);
+    Made m;
+    m.name.assign(b.begin() + at, std::find(b.begin() + at, b.begin() + at + 16, 0));
+    m.width = wadpack::Get32(b, at + 16);
+    m.height = wadpack::Get32(b, at + 20);
+    const uint32_t p = m.width * m.height;
+    for (uint32_t l = 0; l < 4; ++l) {
+      const uint32_t from = at + wadpack::Get32(b, at + 24 + 4 * l);
+      m.levels[l].assign(b.begin() + from, b.begin() + from + (p >> (2 * l)));
+    }
+    const uint32_t palette = at + 40 + p + p / 4 + p / 16 + p / 64;
+    m.palette.assign(b.begin() + palette + 2, b.begin() + palette + 2 + 3 * wadpack::Get16(b, palette));
+    made.push_back(m);
+  }
+  return made;
+}
+
+// Pixels that differ from every other one made here: red, green, blue, alpha.
+Bytes Colours(uint32_t width, uint32_t height, unsigned distinct, uint8_t alpha = 255) {
+  Bytes rgba;
+  for (uint32_t i = 0; i < width * height; ++i) {
+    const uint32_t c = (i * 2654435761u >> 8) % distinct;
+    rgba.insert(rgba.end(), {uint8_t(c * 37), uint8_t(c / 7 * 13 + 5), uint8_t(c / 61 * 29), alpha});
+  }
+  return rgba;
+}
+
+Png Rgba(uint32_t width, uint32_t height, const Bytes& rgba) {
+  return {width, height, 8, 6, rgba, {}, {}};
+}
+
+Png Rgb(uint32_t width, uint32_t height, const Bytes& rgba) {
+  Png png = {width, height, 8, 2, {}, {}, {}};
+  for (size_t i = 0; i < rgba.size(); i += 4) png.samples.insert(png.samples.end(), &rgba[i], &rgba[i + 3]);
+  return png;
+}
+
+class MakeRun : public Run {
+ protected:
+  // Writes each file beside the work folder, runs --make into ../out.wad with `args` after it.
+  Result Make(const std::vector<std::pair<std::string, Bytes>>& files,
+              const std::vector<std::string>& args, const std::string& package = "out.wad") {
+    for (const auto& [name, bytes] : files) {
+      fs::create_directories((root_ / name).parent_path());
+      WriteFile(root_ / name, bytes);
+    }
+    std::vector<std::string> argv = {"--make", "../" + package};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Wad3(argv);
+  }
+  Bytes Package(const std::string& name = "out.wad") { return ReadFile(root_ / name); }
+};
+
+// Each texture of a package goes back as it came, by way of the PCX files the extraction
+// writes of it: an indexed image keeps its indices and palette, repeated entries and all.
+TEST_F(MakeRun, TakesBackWhatTheExtractionWrote) {
+  Texture wall = harness::Make("wall", 64, 32), fence = harness::Make("{fence", 16, 16),
+          water = harness::Make("!water", 32, 32), sky = harness::Make("SKY", 16, 48, 16);
+  std::fill(wall.palette.begin(), wall.palette.begin() + 30, 0);  // black ten times
+  const Bytes package = wadpack::Package({wall, fence, water, sky});
+  WriteFile(root_ / "in.wad", package);
+  ASSERT_EQ(Wad3({"../in.wad"}).status, 0);
+  fs::rename(work_, root_ / "pcx");
+  fs::create_directory(work_);
+  Result r = Wad3({"--make", "../out.wad", "../pcx"});
+  EXPECT_EQ(r.out, "!water (32x32)\nSKY (16x48)\nwall (64x32)\n{fence (16x16)\n"
+                   "4 textures written to ../out.wad\n");
+  EXPECT_EQ(r.status, 0);
+  r = Wad3({"../out.wad"});
+  ASSERT_EQ(r.status, 0);
+  for (const auto& [file, bytes] : r.files) {
+    EXPECT_TRUE(bytes == ReadFile(root_ / "pcx" / file)) << file;
+  }
+  EXPECT_EQ(r.files.size(), 4u);
+
+  // Laid out as the game's tools read it: lumps from 12 at multiples of 4, the header's offsets
+  // behind each other, 256 entries, the directory's lengths with their padding.
+  const Bytes out = Package();
+  ASSERT_EQ(wadpack::Get32(out, 4), 4u);
+  const uint32_t directory = wadpack::Get32(out, 8);
+  EXPECT_EQ(directory % 4, 0u);
+  uint32_t expected = 12;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const uint32_t entry = directory + 32 * k, at = wadpack::Get32(out, entry);
+    const uint32_t p = wadpack::Get32(out, at + 16) * wadpack::Get32(out, at + 20);
+    EXPECT_EQ(at, expected);
+    const uint32_t length = 40 + p + p / 4 + p / 16 + p / 64 + 2 + 768;
+    EXPECT_EQ(wadpack::Get32(out, entry + 4), (length + 3) / 4 * 4);
+    EXPECT_EQ(wadpack::Get32(out, entry + 8), (length + 3) / 4 * 4);
+    EXPECT_EQ(Bytes(out.begin() + entry + 12, out.begin() + entry + 16), Bytes({'C', 0, 0, 0}));
+    EXPECT_TRUE(std::equal(out.begin() + entry + 16, out.begin() + entry + 32, out.begin() + at));
+    for (uint32_t l = 0, offset = 40; l < 4; offset += p >> (2 * l), ++l) {
+      EXPECT_EQ(wadpack::Get32(out, at + 24 + 4 * l), offset);
+    }
+    EXPECT_EQ(wadpack::Get16(out, at + length - 770), 256u);
+    expected += (length + 3) / 4 * 4;
+  }
+  EXPECT_EQ(directory, expected);
+  EXPECT_EQ(out.size(), directory + 4 * 32u);
+}
+
+// PNG of colour type 3 at any depth and BMP of 8 bits or fewer keep their indices; a palette of
+// fewer entries is padded with black.
+TEST_F(MakeRun, KeepsTheIndicesOfImagesWithAPalette) {
+  Bytes indices8, indices4, palette(3 * 20, 7);  // entries repeated
+  for (unsigned i = 0; i < 16 * 16; ++i) {
+    indices8.push_back(uint8_t(i * 7 % 20));
+    indices4.push_back(uint8_t(i * 5 % 16));
+  }
+  palette[3] = 200;
+  Png eight = {16, 16, 8, 3, indices8, palette, {}};
+  Png four = {16, 16, 4, 3, {}, Bytes(palette.begin(), palette.begin() + 48), {}};
+  for (unsigned i = 0; i < indices4.size(); i += 2) {
+    four.samples.push_back(uint8_t(indices4[i] << 4 | indices4[i + 1]));
+  }
+  const Result r =
+      Make({{"a.png", imagepack::Encode(eight)},
+            {"b.png", imagepack::Encode(four)},
+            {"c.bmp", imagepack::Bmp(16, 16, 8, palette, indices8)},
+            {"d.BMP", imagepack::Bmp(16, 16, 4, Bytes(palette.begin(), palette.begin() + 48),
+                                     indices4, true)}},
+           {"../a.png", "../b.png", "../c.bmp", "../d.BMP"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::vector<Made> made = ReadMade(Package());
+  ASSERT_EQ(made.size(), 4u);
+  Bytes padded = palette, padded16(palette.begin(), palette.begin() + 48);
+  padded.resize(768);
+  padded16.resize(768);
+  EXPECT_EQ(made[0].levels[0], indices8);
+  EXPECT_EQ(made[0].palette, padded);
+  EXPECT_EQ(made[1].levels[0], indices4);
+  EXPECT_EQ(made[1].palette, padded16);
+  EXPECT_EQ(made[2].levels[0], indices8);
+  EXPECT_EQ(made[2].palette, padded);
+  EXPECT_EQ(made[3].levels[0], indices4);
+  EXPECT_EQ(made[3].name, "d");
+}
+
+// A picture of at most 256 colours keeps them exactly, in whatever form it comes; one of more is
+// given the 256 that serve it best.
+TEST_F(MakeRun, QuantizesImagesWithoutAPalette) {
+  const Bytes few = Colours(32, 16, 200);
+  Bytes many;  // a smooth picture of 4096 colours
+  for (uint32_t y = 0; y < 64; ++y) {
+    for (uint32_t x = 0; x < 64; ++x) many.insert(many.end(), {uint8_t(x * 4), uint8_t(y * 4), uint8_t(x * y / 16), 255});
+  }
+  Png grey = {16, 16, 8, 0, {}, {}, {}}, wide = {16, 16, 16, 2, {}, {}, {}};
+  for (unsigned i = 0; i < 256; ++i) {
+    grey.samples.push_back(uint8_t(i));
+    for (unsigned k = 0; k < 3; ++k) wide.samples.insert(wide.samples.end(), {uint8_t(i + k), 0x5A});
+  }
+  const Result r = Make({{"few.png", imagepack::Encode(Rgb(32, 16, few))},
+                         {"grey.png", imagepack::Encode(grey)},
+                         {"wide.png", imagepack::Encode(wide)},
+                         {"few.tga", imagepack::Tga(32, 16, few, false)},
+                         {"many.png", imagepack::Encode(Rgb(64, 64, many))}},
+                        {"../few.png", "../grey.png", "../wide.png", "../many.png"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::vector<Made> made = ReadMade(Package());
+  ASSERT_EQ(made.size(), 4u);
+  auto colour = [](const Made& m, size_t i) {
+    return Bytes(m.palette.begin() + 3 * m.levels[0][i], m.palette.begin() + 3 * m.levels[0][i] + 3);
+  };
+  for (size_t i = 0; i < 32 * 16; ++i) {
+    EXPECT_EQ(colour(made[0], i), Bytes(few.begin() + long(4 * i), few.begin() + long(4 * i + 3)));
+  }
+  for (size_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(colour(made[1], i), Bytes(3, uint8_t(i)));
+    EXPECT_EQ(colour(made[2], i), Bytes({uint8_t(i), uint8_t(i + 1), uint8_t(i + 2)}));  // high bytes
+  }
+  double error = 0;
+  for (size_t i = 0; i < 64 * 64; ++i) {
+    for (unsigned k = 0; k < 3; ++k) {
+      error += std::pow(double(colour(made[3], i)[k]) - many[4 * i + k], 2);
+    }
+  }
+  EXPECT_GT(10 * std::log10(255.0 * 255 * 3 * 64 * 64 / error), 30.0);
+
+  // TGA, and dithered: the same colours where there are few, other indices where there are many.
+  const Result again = Make({}, {"--dither", "../few.tga", "../many.png"}, "dither.wad");
+  ASSERT_EQ(again.status, 0) << again.out;
+  const std::vector<Made> dithered = ReadMade(Package("dither.wad"));
+  EXPECT_EQ(dithered[0].levels[0], made[0].levels[0]);
+  EXPECT_EQ(dithered[0].palette, made[0].palette);
+  EXPECT_NE(dithered[1].levels[0], made[3].levels[0]) << again.out;
+}
+
+// `{` textures: alpha below 128, or pure blue without alpha, becomes entry 255, 0 0 255, and a
+// mip pixel is 255 where more than half its block is. Alpha elsewhere is said to be unused.
+TEST_F(MakeRun, MakesEntry255TransparentInMaskedTextures) {
+  Bytes rgba = Colours(16, 16, 30), blue = rgba;
+  for (uint32_t y = 0; y < 16; ++y) {
+    for (uint32_t x = 0; x < 16; ++x) {
+      const size_t i = 4 * (y * 16 + x);
+      if (x < 8) rgba[i + 3] = uint8_t(y < 2 ? 127 : 0);  // the left half transparent
+      if (x == 15 && y < 4) rgba[i + 3] = 128;            // opaque enough
+      if (x < 8) blue[i] = blue[i + 1] = 0, blue[i + 2] = 255;
+    }
+  }
+  const Result r = Make({{"{a.png", imagepack::Encode(Rgba(16, 16, rgba))},
+                         {"{b.png", imagepack::Encode(Rgb(16, 16, blue))},
+                         {"c.png", imagepack::Encode(Rgba(16, 16, rgba))}},
+                        {"../{a.png", "../{b.png", "../c.png"});
+  EXPECT_EQ(r.out, "../c.png : its alpha is not drawn: only a name beginning with { is drawn "
+                   "transparent\n{a (16x16)\n{b (16x16)\nc (16x16)\n3 textures written to ../out.wad\n");
+  const std::vector<Made> made = ReadMade(Package());
+  ASSERT_EQ(made.size(), 3u);
+  for (unsigned t = 0; t < 2; ++t) {
+    EXPECT_EQ(Bytes(made[t].palette.end() - 3, made[t].palette.end()), Bytes({0, 0, 255}));
+    for (uint32_t i = 0; i < 256; ++i) EXPECT_EQ(made[t].levels[0][i] == 255, i % 16 < 8) << i;
+    for (unsigned l = 1; l < 4; ++l) {
+      const uint32_t side = 16 >> l;
+      for (uint32_t i = 0; i < side * side; ++i) {
+        EXPECT_EQ(made[t].levels[l][i] == 255, i % side < side / 2) << t << " " << l << " " << i;
+      }
+    }
+  }
+  EXPECT_EQ(std::count(made[2].levels[0].begin(), made[2].levels[0].end(), 255), 0);
+}
+
+// In decals.wad each index is an opacity: 255 - alpha, or the grey level of an image without
+// alpha; entries 0 to 254 grey, 255 the colour of the opaque part. Mips are the mean index.
+TEST_F(MakeRun, MakesDecalsOfOpacities) {
+  Bytes rgba, grey;
+  for (uint32_t i = 0; i < 256; ++i) {
+    rgba.insert(rgba.end(), {200, 100, 50, uint8_t(i)});
+    grey.insert(grey.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 255});
+  }
+  const Result r = Make({{"a.png", imagepack::Encode(Rgba(16, 16, rgba))},
+                         {"b.png", imagepack::Encode(Rgb(16, 16, grey))}},
+                        {"../a.png", "../b.png"}, "DECALS.wad");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::vector<Made> made = ReadMade(Package("DECALS.wad"));
+  ASSERT_EQ(made.size(), 2u);
+  for (uint32_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(made[0].levels[0][i], 255 - i);
+    EXPECT_EQ(made[1].levels[0][i], i);
+  }
+  for (uint32_t i = 0; i < 255; ++i) EXPECT_EQ(Bytes(&made[0].palette[3 * i], &made[0].palette[3 * i + 3]), Bytes(3, uint8_t(i)));
+  EXPECT_EQ(Bytes(made[0].palette.end() - 3, made[0].palette.end()), Bytes({200, 100, 50}));
+  // The 2 x 2 block at 0, 0: indices 255, 254, 239, 238.
+  EXPECT_EQ(made[0].levels[1][0], (255 + 254 + 239 + 238 + 2) / 4);
+}
+
+// Water: entry 3 is the picture's mean colour, entry 4 the fog's density, red 64.
+TEST_F(MakeRun, GivesWaterItsFog) {
+  const Bytes rgba = Colours(32, 32, 1000);
+  const Result r = Make({{"!lake.png", imagepack::Encode(Rgb(32, 32, rgba))}}, {"../!lake.png"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::vector<Made> made = ReadMade(Package());
+  ASSERT_EQ(made.size(), 1u);
+  uint64_t sums[3] = {};
+  for (size_t i = 0; i < rgba.size(); i += 4) for (unsigned k = 0; k < 3; ++k) sums[k] += rgba[i + k];
+  for (unsigned k = 0; k < 3; ++k) EXPECT_EQ(made[0].palette[9 + k], (sums[k] + 512) / 1024);
+  EXPECT_EQ(Bytes(&made[0].palette[12], &made[0].palette[15]), Bytes(3, 64));
+}
+
+// Every input is checked before anything is written: each problem is a line naming its file,
+// and the package that was there stays as it was, with no part file beside it.
+TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
+  const Bytes good = imagepack::Encode(Rgb(16, 16, Colours(16, 16, 9)));
+  Bytes badCrc = good, cut(good.begin(), good.end() - 20), pcx24(900, 0);
+  badCrc[40] ^= 1;
+  pcx24[0] = 0x0A, pcx24[2] = 1, pcx24[3] = 8, pcx24[65] = 3;
+  Bytes map = wadpack::Map({});
+  wadpack::Set32(map, wadpack::kTextureLumpField + 4, 0x10000);
+  struct Case {
+    std::string file;
+    Bytes bytes;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"sixteen-letters1.png", good, "its name is no texture name: 1 to 15 characters from ! to ~"},
+      {"a b.png", good, "its name is no texture name: 1 to 15 characters from ! to ~"},
+      {"odd.png", imagepack::Encode(Rgb(70, 8, Colours(70, 8, 3))),
+       "70x8, sides must be multiples of 16: 64x16 or 80x16"},
+      {"crc.png", badCrc, "a chunk's checksum is wrong"},
+      {"cut.png", cut, "truncated"},
+      {"text.png", Bytes(100, 'x'), "not a PNG file"},
+      {"rgb.pcx", pcx24, "not a PCX file of 8 bits in one plane with a 256-colour palette"},
+      {"notes.txt", good, "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx), package or map"},
+      {"x.wad", Bytes(11, 0), "WAD3 file is malformed."},
+      {"m.bsp", map, "BSP file is malformed."},
+      {"q.bsp", Bytes(200, 29), "Invalid WAD3 header id."},
+  };
+  std::vector<std::pair<std::string, Bytes>> files = {{"out.wad", {'o', 'l', 'd'}}, {"ok.png", good}};
+  std::vector<std::string> args = {"../ok.png"};
+  std::string lines;
+  for (const Case& c : cases) {
+    files.emplace_back(c.file, c.bytes);
+    args.push_back("../" + c.file);
+    lines += "../" + c.file + " : " + c.line + "\n";
+  }
+  args.push_back("../missing.png");
+  lines += "File not found : ../missing.png\nNothing written : ../out.wad (12 problems)\n";
+  const Result r = Make(files, args);
+  EXPECT_EQ(r.out, lines);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Package(), Bytes({'o', 'l', 'd'}));
+  EXPECT_FALSE(fs::exists(root_ / "out.wad.part"));
+
+  // No input, or a map whose textures are all in packages, writes nothing either.
+  for (const auto& words : {std::vector<std::string>{"--make"}, {"--make", "a.wad"}}) {
+    const Result usage = Wad3(words);
+    EXPECT_EQ(usage.out, "USAGE:  WAD3 --make [--dither] package.wad input...\n");
+    EXPECT_EQ(usage.status, 1);
+  }
+  Texture named = harness::Make("named", 16, 16);
+  named.named = true;
+  const Result none = Make({{"n.bsp", wadpack::Map({&named})}}, {"../n.bsp"});
+  EXPECT_EQ(none.out, "No texture to write : ../out.wad\n");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(Package(), Bytes({'o', 'l', 'd'}));
+}
+
+// Folders are walked in the byte order of their paths, other files counted; a name given again,
+// in any case, replaces the earlier texture in its place; other lumps are counted; a package
+// may be one of its own inputs.
+TEST_F(MakeRun, ReplacesNamesGivenAgainInTheirPlace) {
+  Texture a = harness::Make("Alpha", 16, 16), b = harness::Make("beta", 16, 16),
+          font = harness::Make("font", 16, 16), c = harness::Make("gamma", 32, 16);
+  font.type = 0x46;
+  const Bytes rgb = imagepack::Encode(Rgb(16, 32, Colours(16, 32, 50)));
+  Result r = Make({{"old.wad", wadpack::Package({a, font, b})},
+                   {"map.bsp", wadpack::Map({&c})},
+                   {"new/z/ALPHA.png", rgb},
+                   {"new/B/readme.txt", {}},
+                   {"new/B/delta.png", rgb},
+                   {"new/Z.png", rgb}},
+                  {"../old.wad", "../map.bsp", "../new"}, "old.wad");
+  EXPECT_EQ(r.out,
+            "../old.wad : 1 lumps that are no texture skipped\n"
+            "Replaced : Alpha from ../old.wad by ALPHA from ../new/z/ALPHA.png\n"
+            "1 files that are no image, package or map skipped\n"
+            "ALPHA (16x32)\nbeta (16x16)\ngamma (32x16)\ndelta (16x32)\nZ (16x32)\n"
+            "5 textures written to ../old.wad\n");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<Made> made = ReadMade(Package("old.wad"));
+  ASSERT_EQ(made.size(), 5u);
+  EXPECT_EQ(made[1].levels[0], b.pixels);
+  EXPECT_EQ(made[1].palette, b.palette);
+  EXPECT_EQ(made[2].levels[0], c.pixels);
+  // The levels a package carries are copied too, not made anew.
+  const std::vector<wadpack::Found> found = wadpack::Read(wadpack::Map({&c}));
+  const Bytes source = wadpack::Map({&c});
+  const uint32_t level1 = uint32_t(found[0].mip) + wadpack::Get32(source, found[0].mip + 28);
+  EXPECT_EQ(made[2].levels[1], Bytes(source.begin() + level1, source.begin() + level1 + 128));
+}
+
+// A texture larger than the game loads is written, with a line that says so.
+TEST_F(MakeRun, SaysWhereTheGameLoadsNoLarger) {
+  const Result r = Make({{"big.png", imagepack::Encode(Rgb(528, 16, Colours(528, 16, 4)))}},
+                        {"../big.png"});
+  EXPECT_EQ(r.out, "../big.png : 528x16, the game loads at most 512x512\nbig (528x16)\n"
+                   "1 textures written to ../out.wad\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+// The same bytes on every machine, compiler and in wad3.wasm: quantized, dithered, masked,
+// water and decals, each package pinned by its SHA-256.
+TEST_F(MakeRun, WritesTheSameBytesEverywhere) {
+  Bytes rgba = Colours(64, 64, 3000);
+  for (size_t i = 0; i < rgba.size(); i += 4) rgba[i + 3] = uint8_t(i / 4 % 64 * 4);
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"plain.png", imagepack::Encode(Rgb(64, 64, rgba))},
+      {"{mask.png", imagepack::Encode(Rgba(64, 64, rgba))},
+      {"!water.tga", imagepack::Tga(64, 64, rgba, false)}};
+  const std::vector<std::string> args = {"../plain.png", "../{mask.png", "../!water.tga"};
+  ASSERT_EQ(Make(files, args).status, 0);
+  std::vector<std::string> dither = args;
+  dither.insert(dither.begin(), "--dither");
+  ASSERT_EQ(Make({}, dither, "dither.wad").status, 0);
+  ASSERT_EQ(Make({}, args, "decals.wad").status, 0);
+  const std::map<std::string, std::string> pinned = {
+      {"decals.wad", "01c4686b793770a56b37d7fef7436f4aa8941b1680b2709ce8656c898ef31d98"},
+      {"dither.wad", "80157138b744b15e902e9db830d2c2b634c512655aa2262544d51f2cd564241c"},
+      {"out.wad", "bc01337b399b449336a963c73d3b71f30bd1337675c2b1d4ab6b4ab835d36a10"},
+  };
+  std::map<std::string, std::string> made;
+  for (const auto& [name, hash] : pinned) made[name] = sha256::Hex(Package(name));
+  EXPECT_EQ(made, pinned);
+}
+
+}  // namespace
