@@ -203,12 +203,13 @@ std::string DecodeBmp(IMAGE* image, const BMPLAYOUT& layout) {
     image->palette[3 * i + 1] = entry[1];
     image->palette[3 * i + 2] = entry[0];
   }
-  const uint64_t stride = (uint64_t{image->width} * layout.bits + 31) / 32 * 4;
-  if (stride * image->height > file.size() - layout.rows) return "truncated";
+  const uint64_t rowBytes = (uint64_t{image->width} * layout.bits + 31) / 32 * 4;
+  if (rowBytes * image->height > file.size() - layout.rows) return "truncated";
+  const auto stride = static_cast<size_t>(rowBytes);  // the rows lie in the file: a size_t holds them
   image->pixels.resize(size_t{image->width} * image->height);
   const unsigned perByte = 8 / layout.bits, mask = (1u << layout.bits) - 1;
   for (uint32_t y = 0; y < image->height; ++y) {
-    const uint8_t* row = &file[layout.rows + (layout.topDown ? y : image->height - 1 - y) * stride];
+    const uint8_t* row = &file[layout.rows + size_t{layout.topDown ? y : image->height - 1 - y} * stride];
     uint8_t* out = &image->pixels[size_t{y} * image->width];
     for (uint32_t x = 0; x < image->width; ++x) {
       const unsigned shift = 8 - layout.bits * (x % perByte + 1);
@@ -240,25 +241,53 @@ std::string PcxLayout(IMAGE* image) {
   return {};
 }
 
+// Whether the run-length codes of a PCX hold all its rows' bytes before its palette, told without
+// decoding them.
+bool PcxComplete(const IMAGE& image) {
+  const std::vector<uint8_t>& file = image.file;
+  const uint8_t* at = file.data() + kPcxHeader;
+  const uint8_t* const end = file.data() + file.size() - kPcxPaletteBlock;
+  const size_t total = size_t{Little16(&file[66])} * image.height;
+  size_t made = 0;
+  while (made < total && at < end) {
+    const bool counted = (*at & kPcxRunFlag) == kPcxRunFlag;
+    made += counted ? *at & kPcxRunMask : 1;
+    at += counted ? 2 : 1;
+  }
+  return made >= total && at <= end;
+}
+
 // The rows of a PCX, each its header's bytes per row long, of which the image keeps its width.
+// A run may go on into the next row, as some writers let it.
 std::string DecodePcx(IMAGE* image) {
   const std::vector<uint8_t>& file = image->file;
-  const size_t end = file.size() - kPcxPaletteBlock, stride = Little16(&file[66]);
-  const size_t total = stride * image->height;
-  image->pixels.resize(size_t{image->width} * image->height);
-  size_t at = kPcxHeader;
-  for (size_t made = 0; made < total;) {
-    if (at >= end) return "truncated";
-    size_t count = 1;
-    uint8_t value = file[at++];
-    if ((value & kPcxRunFlag) == kPcxRunFlag) {
-      if (at >= end) return "truncated";
-      count = value & kPcxRunMask;
-      value = file[at++];
-    }
-    for (; count > 0 && made < total; --count, ++made) {  // a run may cross into the next row
-      const size_t x = made % stride;
-      if (x < image->width) image->pixels[made / stride * image->width + x] = value;
+  const uint8_t* at = file.data() + kPcxHeader;
+  const uint8_t* const end = file.data() + file.size() - kPcxPaletteBlock;
+  const size_t stride = Little16(&file[66]), width = image->width;
+  image->pixels.resize(width * image->height);
+  size_t run = 0;
+  uint8_t value = 0;
+  for (uint32_t y = 0; y < image->height; ++y) {
+    uint8_t* const row = &image->pixels[y * width];
+    for (size_t x = 0; x < stride;) {
+      if (run == 0) {
+        if (at >= end) return "truncated";
+        value = *at++;
+        run = 1;
+        if ((value & kPcxRunFlag) == kPcxRunFlag) {
+          if (at >= end) return "truncated";
+          run = value & kPcxRunMask;
+          value = *at++;
+        }
+      }
+      const size_t n = std::min(run, stride - x);
+      if (n == 1) {  // most of a texture's bytes: no call of memset for them
+        if (x < width) row[x] = value;
+      } else if (x < width) {
+        memset(row + x, value, std::min(n, width - x));
+      }
+      x += n;
+      run -= n;
     }
   }
   return {};
@@ -310,7 +339,9 @@ std::string OpenImage(const char* path, IMAGEKIND kind, IMAGE* image) {
       problem = WalkPng(image, nullptr);
       break;
     case kPcx:
-      return PcxLayout(image);
+      problem = PcxLayout(image);
+      if (problem.empty() && !PcxComplete(*image)) problem = "truncated";
+      return problem;
     case kBmp:
       problem = BmpLayout(image, &layout);
       if (!problem.empty() || image->indexed) return problem;

@@ -150,7 +150,8 @@ void CheckImage(MAKE* make, const std::string& path, IMAGEKIND kind) {
     problem = std::to_string(image.width) + "x" + std::to_string(image.height) +
               ", larger than 4096 on a side";
   }
-  if (problem.empty()) problem = DecodeImage(&image);
+  // A PCX was walked whole when opened; its pixels are decoded once, when written.
+  if (problem.empty() && kind != kPcx) problem = DecodeImage(&image);
   if (!problem.empty()) return Problem(make, path, problem);
   if (image.width > kGameSide || image.height > kGameSide) {
     printf("%s : %" PRIu32 "x%" PRIu32 ", the game loads at most 512x512\n", path.c_str(),
@@ -310,12 +311,8 @@ void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* te
   MIPRULE rule = make.decals ? kMipOpacity : masked ? kMipMasked : kMipColours;
   if (image.indexed) {
     full = std::move(image.pixels);
+    image.pixels = {};  // the mips take the colours of the indices
     memcpy(palette, image.palette, kPaletteBytes);
-    image.pixels.resize(pixels * kChannels);  // the source's colours, for the mips
-    for (size_t i = 0; i < pixels; ++i) {
-      memcpy(&image.pixels[kChannels * i], &palette[3 * full[i]], 3);
-      image.pixels[kChannels * i + 3] = 0xFF;
-    }
   } else if (make.decals) {
     // Each index an opacity: 0 opaque, 255 transparent; entry 255 the opaque part's colour.
     full.resize(pixels);
@@ -371,8 +368,8 @@ void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* te
     MapPixels(image.pixels.data(), image.width, image.height, palette, entries, make.dither,
               masked ? kTransparent : -1, full.data());
   }
-  MakeMips(image.pixels.data(), full.data(), image.width, image.height, palette, rule,
-           &texture->levels[1]);
+  MakeMips(image.indexed ? nullptr : image.pixels.data(), full.data(), image.width, image.height,
+           palette, rule, &texture->levels[1]);
   texture->palette.assign(palette, palette + kPaletteBytes);
 }
 

@@ -18,7 +18,7 @@ struct BLOCKS {
   void Resize(uint32_t w, uint32_t h) {
     width = w;
     height = h;
-    for (auto* v : {&red, &green, &blue, &index, &opaque}) v->assign(size_t{w} * h, 0);
+    for (auto* v : {&red, &green, &blue, &index, &opaque}) v->assign(size_t{w} * h, 0);  // sums
   }
   void Add(size_t to, const BLOCKS& from, size_t at) {
     red[to] = static_cast<uint16_t>(red[to] + from.red[at]);
@@ -39,29 +39,40 @@ void MakeMips(const uint8_t* rgba, const uint8_t* indices, uint32_t width, uint3
               const uint8_t* palette, MIPRULE rule, std::vector<uint8_t> levels[kMipCount]) {
   const bool masked = rule == kMipMasked;
   NEAREST nearest;
-  PrepareNearest(&nearest, palette, masked ? kTransparent : 256, true);
+  PrepareNearest(&nearest, palette, masked ? kTransparent : 256, size_t{width} * height / 3);
   BLOCKS above, blocks;
   for (unsigned level = 1; level <= kMipCount; ++level) {
     blocks.Resize(width >> level, height >> level);
-    if (level == 1) {  // from the source itself
-      for (uint32_t y = 0; y < blocks.height * 2; ++y) {
-        for (uint32_t x = 0; x < blocks.width * 2; ++x) {
-          const size_t at = size_t{y} * width + x, to = size_t{y / 2} * blocks.width + x / 2;
-          const bool opaque = !masked || indices[at] != kTransparent;
-          if (opaque) {
-            blocks.red[to] = static_cast<uint16_t>(blocks.red[to] + rgba[4 * at]);
-            blocks.green[to] = static_cast<uint16_t>(blocks.green[to] + rgba[4 * at + 1]);
-            blocks.blue[to] = static_cast<uint16_t>(blocks.blue[to] + rgba[4 * at + 2]);
-            blocks.opaque[to] = static_cast<uint16_t>(blocks.opaque[to] + 1);
-          }
-          blocks.index[to] = static_cast<uint16_t>(blocks.index[to] + indices[at]);
+    for (uint32_t y = 0; y < blocks.height; ++y) {
+      for (uint32_t x = 0; x < blocks.width; ++x) {
+        const size_t to = size_t{y} * blocks.width + x;
+        if (level > 1) {  // from the level above: the sums of its 2 x 2 block
+          const size_t a = size_t{2 * y} * above.width + 2 * x, b = a + above.width;
+          blocks.Add(to, above, a);
+          blocks.Add(to, above, a + 1);
+          blocks.Add(to, above, b);
+          blocks.Add(to, above, b + 1);
+          continue;
         }
-      }
-    } else {
-      for (uint32_t y = 0; y < blocks.height * 2; ++y) {
-        for (uint32_t x = 0; x < blocks.width * 2; ++x) {
-          blocks.Add(size_t{y / 2} * blocks.width + x / 2, above, size_t{y} * above.width + x);
+        // Level 1 from the source itself, its colours or those of its indices.
+        const size_t a = size_t{2 * y} * width + 2 * x, b = a + width;
+        const size_t block[4] = {a, a + 1, b, b + 1};
+        uint32_t red = 0, green = 0, blue = 0, index = 0, opaque = 0;
+#pragma GCC unroll 4
+        for (const size_t at : block) {
+          const uint32_t seen = !masked || indices[at] != kTransparent;
+          const uint8_t* colour = rgba != nullptr ? &rgba[4 * at] : &palette[3 * indices[at]];
+          red += colour[0] * seen;
+          green += colour[1] * seen;
+          blue += colour[2] * seen;
+          opaque += seen;
+          index += indices[at];
         }
+        blocks.red[to] = static_cast<uint16_t>(red);
+        blocks.green[to] = static_cast<uint16_t>(green);
+        blocks.blue[to] = static_cast<uint16_t>(blue);
+        blocks.index[to] = static_cast<uint16_t>(index);
+        blocks.opaque[to] = static_cast<uint16_t>(opaque);
       }
     }
     std::vector<uint8_t>& out = levels[level - 1];

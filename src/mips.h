@@ -16,6 +16,6 @@ constexpr uint8_t kTransparent = 255; /* the entry a `{` texture leaves out */
 
 // Levels 1 to 3 (sides halved, a quarter, an eighth) of the width x height texture whose
 // full-size `indices` take colours from `palette`, from `rgba` (red, green, blue, alpha a
-// pixel: the source's colours, or those of the indices where the source is indexed).
+// pixel: the source's colours), or where it is null, from the palette's colours of the indices.
 void MakeMips(const uint8_t* rgba, const uint8_t* indices, uint32_t width, uint32_t height,
               const uint8_t* palette, MIPRULE rule, std::vector<uint8_t> levels[kMipCount]);

@@ -10,11 +10,12 @@
 #include "quantize.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace {
 
-constexpr unsigned kCacheBits = 16;
+constexpr unsigned kMinCacheBits = 8, kMaxCacheBits = 16;
 constexpr unsigned kMaxRounds = 64; /* k-means converges long before, but never loops forever */
 constexpr int kErrorScale = 16;     /* Floyd-Steinberg: 7, 3, 5 and 1 sixteenths */
 
@@ -109,53 +110,65 @@ void Split(std::vector<COUNTED>& colours, BOX& box, BOX* second) {
 
 }  // namespace
 
-void PrepareNearest(NEAREST* nearest, const uint8_t* palette, unsigned entries, bool cache) {
+void PrepareNearest(NEAREST* nearest, const uint8_t* palette, unsigned entries, size_t colours) {
   nearest->entries = entries;
   for (unsigned i = 0; i < entries; ++i) {
-    nearest->sorted[i] = {palette[3 * i], palette[3 * i + 1], palette[3 * i + 2],
-                          static_cast<uint8_t>(i)};
+    const int red = palette[3 * i], green = palette[3 * i + 1], blue = palette[3 * i + 2];
+    nearest->sorted[i] = {red, green, blue, red + green + blue, static_cast<uint8_t>(i)};
   }
   std::sort(nearest->sorted, nearest->sorted + entries,
             [](const NEAREST::ENTRY& a, const NEAREST::ENTRY& b) {
-              return a.green != b.green ? a.green < b.green : a.index < b.index;
+              return a.sum != b.sum ? a.sum < b.sum : a.index < b.index;
             });
-  nearest->keys.assign(cache ? size_t{1} << kCacheBits : 0, 0);
+  for (unsigned i = 0; i < entries; ++i) nearest->position[nearest->sorted[i].index] = uint8_t(i);
+  for (unsigned s = 0, at = 0; s < std::size(nearest->first); ++s) {
+    while (at < entries && nearest->sorted[at].sum < int(s)) ++at;
+    nearest->first[s] = static_cast<uint16_t>(at);
+  }
+  nearest->last = 0;
+  // A slot for every other colour looked up, as far as a cache that stays in the processor's
+  // caches goes: no larger than what it will hold, for it is cleared for each picture.
+  unsigned bits = kMinCacheBits;
+  while (bits < kMaxCacheBits && size_t{1} << bits < colours / 2) ++bits;
+  nearest->bits = bits;
+  nearest->keys.assign(colours == 0 ? 0 : size_t{1} << bits, 0);
   nearest->answers.assign(nearest->keys.size(), 0);
 }
 
 uint8_t Nearest(NEAREST* nearest, uint32_t colour) {
   size_t slot = 0;
   if (!nearest->keys.empty()) {
-    slot = (colour * 0x9E3779B1u) >> (32 - kCacheBits);
+    slot = (colour * 0x9E3779B1u) >> (32 - nearest->bits);
     if (nearest->keys[slot] == colour + 1) return nearest->answers[slot];
   }
   const int red = int(Channel(colour, 0)), green = int(Channel(colour, 1)),
-            blue = int(Channel(colour, 2));
+            blue = int(Channel(colour, 2)), sum = red + green + blue;
   const NEAREST::ENTRY* const sorted = nearest->sorted;
   const int n = int(nearest->entries);
-  // The first entry of at least this green, then outward both ways while green alone is nearer.
-  int up = int(std::lower_bound(sorted, sorted + n, green,
-                                [](const NEAREST::ENTRY& e, int g) { return e.green < g; }) -
-               sorted);
-  int down = up - 1;
-  int best = INT32_MAX;
-  uint8_t index = 0;
-  auto consider = [&](const NEAREST::ENTRY& e) {
+  auto distance = [&](const NEAREST::ENTRY& e) {
     const int dr = e.red - red, dg = e.green - green, db = e.blue - blue;
-    const int d = dr * dr + dg * dg + db * db;
+    return dr * dr + dg * dg + db * db;
+  };
+  // The last answer, often near for a neighbouring pixel, bounds the search from the start.
+  uint8_t index = nearest->last;
+  int best = distance(sorted[nearest->position[index]]);
+  // The first entry of at least this sum, then outward both ways while the sums alone allow an
+  // entry nearer: (dr + dg + db)^2 <= 3 (dr^2 + dg^2 + db^2).
+  auto consider = [&](const NEAREST::ENTRY& e) {
+    const int d = distance(e);
     if (d < best || (d == best && e.index < index)) {
       best = d;
       index = e.index;
     }
   };
-  for (;;) {
-    const bool upOpen = up < n && (sorted[up].green - green) * (sorted[up].green - green) <= best;
-    const bool downOpen =
-        down >= 0 && (green - sorted[down].green) * (green - sorted[down].green) <= best;
-    if (!upOpen && !downOpen) break;
-    if (upOpen) consider(sorted[up++]);
-    if (downOpen) consider(sorted[down--]);
+  int up = nearest->first[sum], down = up - 1;
+  for (; up < n && (sorted[up].sum - sum) * (sorted[up].sum - sum) <= 3 * best; ++up) {
+    consider(sorted[up]);
   }
+  for (; down >= 0 && (sum - sorted[down].sum) * (sum - sorted[down].sum) <= 3 * best; --down) {
+    consider(sorted[down]);
+  }
+  nearest->last = index;
   if (!nearest->keys.empty()) {
     nearest->keys[slot] = colour + 1;
     nearest->answers[slot] = index;
@@ -207,7 +220,7 @@ unsigned ChoosePalette(std::vector<uint32_t> pixels, unsigned entries,
       for (size_t i = 0; i < centres.size(); ++i) {
         for (unsigned k = 0; k < 3; ++k) flat[3 * i + k] = uint8_t(Channel(centres[i], k));
       }
-      PrepareNearest(&nearest, flat.data(), unsigned(centres.size()), false);
+      PrepareNearest(&nearest, flat.data(), unsigned(centres.size()), 0);
       std::vector<SUMS> sums(centres.size());
       for (const COUNTED& c : colours) sums[Nearest(&nearest, c.colour)].Add(c);
       bool moved = false;
@@ -230,7 +243,7 @@ unsigned ChoosePalette(std::vector<uint32_t> pixels, unsigned entries,
 void MapPixels(const uint8_t* rgba, uint32_t width, uint32_t height, const uint8_t* palette,
                unsigned entries, bool dither, int keep, uint8_t* out) {
   NEAREST nearest;
-  PrepareNearest(&nearest, palette, entries, true);
+  PrepareNearest(&nearest, palette, entries, size_t{width} * height);
   if (!dither) {
     for (size_t i = 0; i < size_t{width} * height; ++i) {
       if (out[i] == keep) continue;

@@ -11,21 +11,25 @@ constexpr uint32_t Rgb(uint32_t red, uint32_t green, uint32_t blue) {
 }
 
 // The nearest entry to a colour among a palette's first `entries`, found from the entries sorted
-// by green, and kept for colours asked for again.
+// by the sum of their channels, and kept for colours asked for again.
 struct NEAREST {
   struct ENTRY {
-    int red, green, blue;
+    int red, green, blue, sum;
     uint8_t index;
   };
   ENTRY sorted[256];
+  uint8_t position[256];  // where each entry lies in `sorted`
+  uint16_t first[766];    // for each sum, the first entry in `sorted` of at least that sum
   unsigned entries = 0;
+  uint8_t last = 0;  // the entry last found
+  unsigned bits = 0;           // the cache holds 2^bits answers
   std::vector<uint32_t> keys;  // colour + 1 of each cached answer; 0 where none is
   std::vector<uint8_t> answers;
 };
 
-// Readies `nearest` for the first `entries` (1 to 256) of `palette`; with `cache`, it keeps
-// what it found.
-void PrepareNearest(NEAREST* nearest, const uint8_t* palette, unsigned entries, bool cache);
+// Readies `nearest` for the first `entries` (1 to 256) of `palette`, to be asked about as many as
+// `colours` pixels: where that is not 0, it keeps what it found.
+void PrepareNearest(NEAREST* nearest, const uint8_t* palette, unsigned entries, size_t colours);
 
 // The entry nearest to red, green, blue (each 0 to 255) in squared distance; of equally near
 // ones, the lowest.

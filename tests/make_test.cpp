@@ -25,6 +25,10 @@ struct Made {
   Bytes palette;
 };
 
+Bytes Slice(const Bytes& b, size_t from, size_t count) {
+  return Bytes(b.data() + from, b.data() + from + count);
+}
+
 std::vector<Made> ReadMade(const Bytes& b) {
   std::vector<Made> made;
   if (b.size() < 12) return made;
@@ -32,16 +36,17 @@ std::vector<Made> ReadMade(const Bytes& b) {
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t entry = directory + 32 * k, at = wadpack::Get32(b, entry);
     Made m;
-    m.name.assign(b.begin() + at, std::find(b.begin() + at, b.begin() + at + 16, 0));
+    const Bytes name = Slice(b, at, 16);
+    m.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
     m.width = wadpack::Get32(b, at + 16);
     m.height = wadpack::Get32(b, at + 20);
     const uint32_t p = m.width * m.height;
     for (uint32_t l = 0; l < 4; ++l) {
       const uint32_t from = at + wadpack::Get32(b, at + 24 + 4 * l);
-      m.levels[l].assign(b.begin() + from, b.begin() + from + (p >> (2 * l)));
+      m.levels[l] = Slice(b, from, p >> (2 * l));
     }
     const uint32_t palette = at + 40 + p + p / 4 + p / 16 + p / 64;
-    m.palette.assign(b.begin() + palette + 2, b.begin() + palette + 2 + 3 * wadpack::Get16(b, palette));
+    m.palette = Slice(b, palette + 2, 3 * wadpack::Get16(b, palette));
     made.push_back(m);
   }
   return made;
@@ -119,8 +124,8 @@ TEST_F(MakeRun, TakesBackWhatTheExtractionWrote) {
     const uint32_t length = 40 + p + p / 4 + p / 16 + p / 64 + 2 + 768;
     EXPECT_EQ(wadpack::Get32(out, entry + 4), (length + 3) / 4 * 4);
     EXPECT_EQ(wadpack::Get32(out, entry + 8), (length + 3) / 4 * 4);
-    EXPECT_EQ(Bytes(out.begin() + entry + 12, out.begin() + entry + 16), Bytes({'C', 0, 0, 0}));
-    EXPECT_TRUE(std::equal(out.begin() + entry + 16, out.begin() + entry + 32, out.begin() + at));
+    EXPECT_EQ(Slice(out, entry + 12, 4), Bytes({'C', 0, 0, 0}));
+    EXPECT_EQ(Slice(out, entry + 16, 16), Slice(out, at, 16));
     for (uint32_t l = 0, offset = 40; l < 4; offset += p >> (2 * l), ++l) {
       EXPECT_EQ(wadpack::Get32(out, at + 24 + 4 * l), offset);
     }
@@ -376,7 +381,7 @@ TEST_F(MakeRun, ReplacesNamesGivenAgainInTheirPlace) {
   const std::vector<wadpack::Found> found = wadpack::Read(wadpack::Map({&c}));
   const Bytes source = wadpack::Map({&c});
   const uint32_t level1 = uint32_t(found[0].mip) + wadpack::Get32(source, found[0].mip + 28);
-  EXPECT_EQ(made[2].levels[1], Bytes(source.begin() + level1, source.begin() + level1 + 128));
+  EXPECT_EQ(made[2].levels[1], Slice(source, level1, 128));
 }
 
 // A texture larger than the game loads is written, with a line that says so.
