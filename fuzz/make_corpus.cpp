@@ -1,5 +1,7 @@
 // Writes the seed corpus: packages, maps, models and sprites for the run harness (sound ones,
-// and one for every way a run can end) and images for the encoder harness.
+// and one for every way a run can end), images for the encoder harness, and image files for the
+// --make harness, each after the byte that picks its ending and name. (images/jpeg.bin, a JPEG
+// of 16 x 16 of our own, was written by Pillow.)
 //   build/fuzz/make-corpus fuzz/corpus
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "imagepack.h"
 #include "wadpack.h"
 
 namespace {
@@ -42,6 +45,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path pcx = std::filesystem::path(argv[1]) / "pcx";
   std::filesystem::create_directories(run);
   std::filesystem::create_directories(pcx);
+  const std::filesystem::path files = std::filesystem::path(argv[1]) / "images";
+  std::filesystem::create_directories(files);
 
   Texture lump = Make("qpic", 4, 2);
   lump.type = 0x42;
@@ -109,5 +114,34 @@ int main(int argc, char** argv) {
       {"no-columns", {0, 3, 1, 0, 1}},
   };
   for (const auto& [name, bytes] : images) Write(pcx / (std::string(name) + ".bin"), bytes);
+
+  // The harness's first byte b: the ending b % 5 (.png .bmp .tga .jpg .pcx), the name b / 5 % 3
+  // ({in, in, !in), dithered where b is even, in decals.wad from 128 on.
+  Bytes rgba, indices, palette;
+  for (uint32_t i = 0; i < 16 * 16; ++i) {
+    rgba.insert(rgba.end(), {uint8_t(i * 7), uint8_t(i / 3), uint8_t(i % 16 * 16), uint8_t(i)});
+    indices.push_back(uint8_t(i % 13));
+  }
+  for (uint32_t i = 0; i < 13 * 3; ++i) palette.push_back(uint8_t(i * 6));
+  Bytes rgb, packed;
+  for (size_t i = 0; i < rgba.size(); i += 4) rgb.insert(rgb.end(), &rgba[i], &rgba[i + 3]);
+  for (size_t i = 0; i < indices.size(); i += 2) packed.push_back(uint8_t(indices[i] << 4 | indices[i + 1]));
+  auto tagged = [](uint8_t tag, Bytes bytes) {
+    bytes.insert(bytes.begin(), tag);
+    return bytes;
+  };
+  const std::vector<std::pair<const char*, Bytes>> made = {
+      {"png-indexed", tagged(0, imagepack::Encode({16, 16, 4, 3, packed, palette, {}}))},
+      {"png-rgb", tagged(5, imagepack::Encode({16, 16, 8, 2, rgb, {}, {}}))},
+      {"png-rgba", tagged(10, imagepack::Encode({16, 16, 8, 6, rgba, {}, {}}))},
+      {"png-decal", tagged(130, imagepack::Encode({16, 16, 8, 6, rgba, {}, {}}))},
+      {"bmp-8", tagged(1, imagepack::Bmp(16, 16, 8, palette, indices))},
+      {"bmp-4", tagged(6, imagepack::Bmp(16, 16, 4, palette, indices, true))},
+      {"tga-rgba", tagged(2, imagepack::Tga(16, 16, rgba, true))},
+      {"tga-rgb", tagged(7, imagepack::Tga(16, 16, rgba, false))},
+      {"pcx", tagged(4, imagepack::Pcx(16, 16, indices, palette))},
+      {"pcx-water", tagged(14, imagepack::Pcx(16, 32, Bytes(512, 0xC9), palette))},
+  };
+  for (const auto& [name, bytes] : made) Write(files / (std::string(name) + ".bin"), bytes);
   return 0;
 }

@@ -140,4 +140,22 @@ inline Bytes Tga(uint32_t width, uint32_t height, const Bytes& rgba, bool alpha)
   return out;
 }
 
+// An 8-bit PCX of one plane, each pixel a code of its own, and its 256-entry palette.
+inline Bytes Pcx(uint32_t width, uint32_t height, const Bytes& indices, const Bytes& palette) {
+  Bytes out(128, 0);
+  out[0] = 0x0A, out[1] = 5, out[2] = 1, out[3] = 8, out[65] = 1, out[68] = 1;
+  out[8] = uint8_t(width - 1), out[9] = uint8_t((width - 1) >> 8);
+  out[10] = uint8_t(height - 1), out[11] = uint8_t((height - 1) >> 8);
+  out[66] = uint8_t(width), out[67] = uint8_t(width >> 8);
+  for (const uint8_t v : indices) {
+    if (v >= 0xC0) out.push_back(0xC1);
+    out.push_back(v);
+  }
+  out.push_back(0x0C);
+  Bytes full = palette;
+  full.resize(768);
+  out.insert(out.end(), full.begin(), full.end());
+  return out;
+}
+
 }  // namespace imagepack
