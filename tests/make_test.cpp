@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -134,6 +135,37 @@ TEST_F(MakeRun, TakesBackWhatTheExtractionWrote) {
   }
   EXPECT_EQ(directory, expected);
   EXPECT_EQ(out.size(), directory + 4 * 32u);
+}
+
+// Every real package beside the checkout goes back as it came: extracted, made again from its
+// PCX files, extracted again, each file the same bytes.
+TEST_F(MakeRun, TakesBackEveryRealPackage) {
+  const fs::path samples = fs::path(WAD3_SHARED) / "wad3-samples";
+  if (!fs::is_directory(samples)) GTEST_SKIP() << "needs the real packages in ../shared";
+  std::vector<fs::path> packages;
+  for (const auto& entry : fs::directory_iterator(samples)) {
+    if (entry.path().extension() == ".wad") packages.push_back(entry.path());
+  }
+  std::sort(packages.begin(), packages.end());
+  readers_ = false;  // the extraction's files are compared with each other
+  unsigned textures = 0;
+  for (const fs::path& package : packages) {
+    const std::string name = package.stem().string();
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    const Result first = Wad3({fs::absolute(package).string()});
+    ASSERT_EQ(first.status, 0) << name;
+    if (first.files.empty()) continue;  // nothing to make a package of
+    fs::remove_all(root_ / "pcx");
+    fs::rename(work_, root_ / "pcx");
+    fs::create_directory(work_);
+    const Result made = Wad3({"--make", "../back.wad", "../pcx"});
+    ASSERT_EQ(made.status, 0) << name << "\n" << made.out;
+    const Result again = Wad3({"../back.wad"});
+    EXPECT_EQ(again.files, first.files) << name;
+    textures += unsigned(first.files.size());
+  }
+  EXPECT_GT(textures, 0u);
 }
 
 // PNG of colour type 3 at any depth and BMP of 8 bits or fewer keep their indices; a palette of
@@ -391,6 +423,71 @@ TEST_F(MakeRun, SaysWhereTheGameLoadsNoLarger) {
   EXPECT_EQ(r.out, "../big.png : 528x16, the game loads at most 512x512\nbig (528x16)\n"
                    "1 textures written to ../out.wad\n");
   EXPECT_EQ(r.status, 0);
+}
+
+// Every call on the package's part file and its path failed in turn from outside by strace: the
+// run fails with a line that says so, and the package that was there stays whole, with no part
+// file beside it.
+TEST_F(MakeRun, LeavesThePackageWholeWhenAnyWriteFails) {
+  constexpr const char* kStrace = "/usr/bin/strace";
+  if (kWindows) GTEST_SKIP() << "strace traces Linux programs";
+  if (access(kStrace, X_OK) != 0) {
+    if (ToolsRequired()) FAIL() << "strace is needed under CI";
+    GTEST_SKIP() << "needs strace";
+  }
+  readers_ = false;
+  const Bytes old = {'o', 'l', 'd'};
+  WriteFile(root_ / "a.png", imagepack::Encode(Rgb(256, 256, Colours(256, 256, 5000))));
+  WriteFile(root_ / "b.png", imagepack::Encode(Rgb(16, 16, Colours(16, 16, 7))));
+  const fs::path root = fs::weakly_canonical(root_);
+  const std::string package = (root / "out.wad").string();
+  std::vector<std::string> traced = {"-P", package, "-P", package + ".part"};
+  std::vector<std::string> args = {"--make", package, (root / "a.png").string(),
+                                   (root / "b.png").string()};
+  std::vector<std::string> strace = {kStrace};
+#ifdef WAD3_SANITIZE
+  const char* options = getenv("ASAN_OPTIONS");
+  strace = {"/usr/bin/env",
+            std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
+#endif
+  WriteFile(root_ / "out.wad", old);
+  tracer_ = strace;
+  tracer_.insert(tracer_.end(), {"-o", (root / "trace").string()});
+  tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+  const Result clean = Wad3(args);
+  if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
+    GTEST_SKIP() << "strace may not trace here: " << clean.err;
+  ASSERT_EQ(clean.status, 0) << clean.out << clean.err;
+  const Bytes made = Package();
+  std::map<std::string, unsigned> counts;
+  std::ifstream trace(root / "trace");
+  for (std::string line; std::getline(trace, line);) ++counts[line.substr(0, line.find('('))];
+  const std::pair<std::string, std::string> faults[] = {
+      {"openat", "EACCES"}, {"write", "ENOSPC"}, {"lseek", "EIO"},
+      {"fsync", "EIO"},     {"close", "EIO"},    {"rename", "EXDEV"},
+  };
+  for (const auto& [call, error] : faults) {
+    EXPECT_GT(counts[call], 0u) << call;
+    for (unsigned n = 1; n <= counts[call]; ++n) {
+      const std::string what = call + ":error=" + error + ":when=" + std::to_string(n);
+      WriteFile(root_ / "out.wad", old);
+      tracer_ = strace;
+      tracer_.insert(tracer_.end(), {"-o", "/dev/null", "-e", "inject=" + what});
+      tracer_.insert(tracer_.end(), traced.begin(), traced.end());
+      const Result r = Wad3(args);
+      EXPECT_FALSE(fs::exists(package + ".part")) << what;
+      if (r.status == 0) {  // a call whose failure does not matter, such as a close of nothing
+        EXPECT_EQ(r.out, clean.out) << what;
+        EXPECT_EQ(Package(), made) << what;
+        continue;
+      }
+      EXPECT_EQ(r.status, 1) << what;
+      EXPECT_TRUE(r.out.ends_with("Could not write : " + package + "\n") ||
+                  r.out.ends_with("Could not create : " + package + ".part\n"))
+          << what << ":\n" << r.out;
+      EXPECT_EQ(Package(), old) << what;
+    }
+  }
 }
 
 // The same bytes on every machine, compiler and in wad3.wasm: quantized, dithered, masked,
