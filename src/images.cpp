@@ -18,6 +18,11 @@
  * after it the palette up to the rows, of blue, green, red (and a fourth byte but where h = 12).
  * The rows bottom to top unless the height is negative, each padded to a multiple of 4 bytes.
  *
+ * JPEG: markers 0xFF and a byte; after SOI, segments of a u16 big-endian length (itself counted),
+ * the compressed data after each SOS running to the next marker. stb_image trusts each Huffman
+ * table's counts (DHT: a class and id byte, 16 counts, as many symbols as they add up to, 256 at
+ * most): the segments are walked first, and a table of more symbols is refused.
+ *
  * PCX of 8 bits in one plane (as the extraction writes it; its layout is drawn in pcx.cpp):
  * the rows, each `bytes per row` long, run-length coded, and the last 769 bytes 0x0C and the
  * palette.
@@ -59,6 +64,10 @@ constexpr uint32_t kCrcPolynomial = 0xEDB88320;
 constexpr size_t kBmpFileHeader = 14;
 constexpr size_t kBmpCoreHeader = 12, kBmpInfoHeader = 40;
 constexpr uint32_t kBmpUncompressed = 0;
+
+constexpr uint8_t kJpegMarker = 0xFF, kJpegStart = 0xD8, kJpegEnd = 0xD9, kJpegScan = 0xDA;
+constexpr uint8_t kJpegHuffman = 0xC4, kJpegRestart = 0xD0, kJpegLastRestart = 0xD7;
+constexpr size_t kHuffmanCounts = 16, kHuffmanSymbols = 256;
 
 constexpr size_t kPcxHeader = 128, kPcxPaletteBlock = 769;
 constexpr uint8_t kPcxMaker = 0x0A, kPcxRle = 1, kPcxPaletteMarker = 0x0C;
@@ -143,6 +152,48 @@ std::string WalkPng(IMAGE* image, std::vector<uint8_t>* indexed) {
     AppendChunk(*indexed, "PLTE", ramp, sizeof ramp);
     indexed->insert(indexed->end(), idat.begin(), idat.end());
     AppendChunk(*indexed, "IEND", nullptr, 0);
+  }
+  return {};
+}
+
+uint32_t Big16(const uint8_t* p) {
+  return uint32_t{p[0]} << 8 | p[1];
+}
+
+// Walks a JPEG's segments up to its end, checking each Huffman table's count of symbols.
+std::string WalkJpeg(const std::vector<uint8_t>& file) {
+  if (file.size() < 2 || file[0] != kJpegMarker || file[1] != kJpegStart) return "not a JPEG file";
+  for (size_t at = 2; at + 1 < file.size();) {
+    if (file[at] != kJpegMarker) return "a corrupt JPEG marker";
+    const uint8_t marker = file[at + 1];
+    at += 2;
+    if (marker == kJpegEnd) break;
+    if (marker == kJpegMarker || (marker >= kJpegRestart && marker <= kJpegLastRestart)) {
+      at -= marker == kJpegMarker ? 1 : 0;  // a fill byte, or a restart: no length
+      continue;
+    }
+    if (file.size() - at < 2) return "truncated";
+    const size_t length = Big16(&file[at]), end = at + length;
+    if (length < 2 || end > file.size()) return "truncated";
+    if (marker == kJpegHuffman) {
+      for (size_t table = at + 2; table < end;) {
+        if (end - table < 1 + kHuffmanCounts) return "a corrupt Huffman table";
+        size_t symbols = 0;
+        for (size_t i = 1; i <= kHuffmanCounts; ++i) symbols += file[table + i];
+        if (symbols > kHuffmanSymbols || end - table - 1 - kHuffmanCounts < symbols) {
+          return "a corrupt Huffman table";
+        }
+        table += 1 + kHuffmanCounts + symbols;
+      }
+    }
+    at = end;
+    if (marker == kJpegScan) {  // the compressed data: to a marker that is no stuffed 0xFF 00
+      while (at + 1 < file.size() &&
+             !(file[at] == kJpegMarker && file[at + 1] != 0 &&
+               (file[at + 1] < kJpegRestart || file[at + 1] > kJpegLastRestart))) {
+        ++at;
+      }
+    }
   }
   return {};
 }
@@ -337,6 +388,9 @@ std::string OpenImage(const char* path, IMAGEKIND kind, IMAGE* image) {
   switch (kind) {
     case kPng:
       problem = WalkPng(image, nullptr);
+      break;
+    case kJpeg:
+      problem = WalkJpeg(image->file);
       break;
     case kPcx:
       problem = PcxLayout(image);
