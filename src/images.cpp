@@ -53,7 +53,7 @@
 
 namespace {
 
-constexpr uint64_t kMaxFile = uint64_t{1} << 28; /* 256 MiB: a 4096 x 4096 image four times over */
+constexpr uint64_t kMaxFile = uint64_t{1} << 28; /* 256 MiB: a 2048 x 2048 image sixteen times over */
 
 constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr size_t kChunkFrame = 12; /* length, type, CRC */

@@ -15,7 +15,7 @@ IMAGEKIND ImageKind(std::string_view name);
 constexpr unsigned kPaletteEntries = 256;
 constexpr unsigned kPaletteBytes = kPaletteEntries * 3;
 constexpr unsigned kChannels = 4;   /* red, green, blue, alpha */
-constexpr uint32_t kMaxSide = 4096; /* eight times the largest texture the game loads */
+constexpr uint32_t kMaxSide = 2048; /* four times the largest texture the game loads */
 
 // One image as read: an 8-bit PCX, a PNG of colour type 3 or a BMP of at most 8 bits keeps its
 // indices and palette (the entries it lacks 0 0 0); any other is colours.

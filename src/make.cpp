@@ -148,7 +148,7 @@ void CheckImage(MAKE* make, const std::string& path, IMAGEKIND kind) {
   }
   if (problem.empty() && (image.width > kMaxSide || image.height > kMaxSide)) {
     problem = std::to_string(image.width) + "x" + std::to_string(image.height) +
-              ", larger than 4096 on a side";
+              ", larger than " + std::to_string(kMaxSide) + " on a side";
   }
   // A PCX was walked whole when opened; its pixels are decoded once, when written.
   if (problem.empty() && kind != kPcx) problem = DecodeImage(&image);
