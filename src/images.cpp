@@ -18,6 +18,9 @@
  * after it the palette up to the rows, of blue, green, red (and a fourth byte but where h = 12).
  * The rows bottom to top unless the height is negative, each padded to a multiple of 4 bytes.
  *
+ * stb_image takes a file for whatever kind its first bytes say: each is checked to be of the kind
+ * its ending names first, so that no file reaches a decoder by another name.
+ *
  * JPEG: markers 0xFF and a byte; after SOI, segments of a u16 big-endian length (itself counted),
  * the compressed data after each SOS running to the next marker. stb_image trusts each Huffman
  * table's counts (DHT: a class and id byte, 16 counts, as many symbols as they add up to, 256 at
@@ -68,6 +71,8 @@ constexpr uint32_t kBmpUncompressed = 0;
 constexpr uint8_t kJpegMarker = 0xFF, kJpegStart = 0xD8, kJpegEnd = 0xD9, kJpegScan = 0xDA;
 constexpr uint8_t kJpegHuffman = 0xC4, kJpegRestart = 0xD0, kJpegLastRestart = 0xD7;
 constexpr size_t kHuffmanCounts = 16, kHuffmanSymbols = 256;
+
+constexpr size_t kTgaHeader = 18;
 
 constexpr size_t kPcxHeader = 128, kPcxPaletteBlock = 769;
 constexpr uint8_t kPcxMaker = 0x0A, kPcxRle = 1, kPcxPaletteMarker = 0x0C;
@@ -391,6 +396,9 @@ std::string OpenImage(const char* path, IMAGEKIND kind, IMAGE* image) {
       break;
     case kJpeg:
       problem = WalkJpeg(image->file);
+      break;
+    case kTga:  // no magic: its colour-map type, 0 or 1, tells it from the others stb_image reads
+      if (image->file.size() < kTgaHeader || image->file[1] > 1) problem = "not a TGA file";
       break;
     case kPcx:
       problem = PcxLayout(image);
