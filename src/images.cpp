@@ -24,7 +24,10 @@
  * JPEG: markers 0xFF and a byte; after SOI, segments of a u16 big-endian length (itself counted),
  * the compressed data after each SOS running to the next marker. stb_image trusts each Huffman
  * table's counts (DHT: a class and id byte, 16 counts, as many symbols as they add up to, 256 at
- * most): the segments are walked first, and a table of more symbols is refused.
+ * most), and uses tables a file never defines: the segments are walked first, a table of more
+ * symbols is refused, and so is a scan (SOS: a count of components, each an id and its DC and AC
+ * tables, then the first and last coefficient) whose tables, or whose frame's quantization
+ * tables (SOF0 to SOF2: each component's id, sampling, and DQT table), were not defined.
  *
  * PCX of 8 bits in one plane (as the extraction writes it; its layout is drawn in pcx.cpp):
  * the rows, each `bytes per row` long, run-length coded, and the last 769 bytes 0x0C and the
@@ -36,6 +39,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -50,6 +54,11 @@
 #define STBI_NO_HDR
 #define STBI_NO_THREAD_LOCALS
 #define STBI_MAX_DIMENSIONS kMaxSide
+// Zeroed, so that what a broken file leaves unset (a table it never defines) reads the same on
+// every machine, not as whatever the heap held.
+#define STBI_MALLOC(size) calloc(1, size)
+#define STBI_REALLOC(pointer, size) realloc(pointer, size)
+#define STBI_FREE(pointer) free(pointer)
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
@@ -70,6 +79,7 @@ constexpr uint32_t kBmpUncompressed = 0;
 
 constexpr uint8_t kJpegMarker = 0xFF, kJpegStart = 0xD8, kJpegEnd = 0xD9, kJpegScan = 0xDA;
 constexpr uint8_t kJpegHuffman = 0xC4, kJpegRestart = 0xD0, kJpegLastRestart = 0xD7;
+constexpr uint8_t kJpegQuantization = 0xDB, kJpegFrame = 0xC0, kJpegLastFrame = 0xC2;
 constexpr size_t kHuffmanCounts = 16, kHuffmanSymbols = 256;
 
 constexpr size_t kTgaHeader = 18;
@@ -165,9 +175,11 @@ uint32_t Big16(const uint8_t* p) {
   return uint32_t{p[0]} << 8 | p[1];
 }
 
-// Walks a JPEG's segments up to its end, checking each Huffman table's count of symbols.
+// Walks a JPEG's segments up to its end, checking each Huffman table's count of symbols, and that
+// every table a scan uses was defined before it.
 std::string WalkJpeg(const std::vector<uint8_t>& file) {
   if (file.size() < 2 || file[0] != kJpegMarker || file[1] != kJpegStart) return "not a JPEG file";
+  unsigned huffman = 0, quantization = 0, used = 0;  // a bit for each table defined or used
   for (size_t at = 2; at + 1 < file.size();) {
     if (file[at] != kJpegMarker) return "a corrupt JPEG marker";
     const uint8_t marker = file[at + 1];
@@ -180,16 +192,40 @@ std::string WalkJpeg(const std::vector<uint8_t>& file) {
     if (file.size() - at < 2) return "truncated";
     const size_t length = Big16(&file[at]), end = at + length;
     if (length < 2 || end > file.size()) return "truncated";
+    const uint8_t* const segment = &file[at + 2];
+    const size_t size = length - 2;
     if (marker == kJpegHuffman) {
-      for (size_t table = at + 2; table < end;) {
-        if (end - table < 1 + kHuffmanCounts) return "a corrupt Huffman table";
+      for (size_t table = 0; table < size;) {
+        if (size - table < 1 + kHuffmanCounts) return "a corrupt Huffman table";
         size_t symbols = 0;
-        for (size_t i = 1; i <= kHuffmanCounts; ++i) symbols += file[table + i];
-        if (symbols > kHuffmanSymbols || end - table - 1 - kHuffmanCounts < symbols) {
+        for (size_t i = 1; i <= kHuffmanCounts; ++i) symbols += segment[table + i];
+        if (symbols > kHuffmanSymbols || size - table - 1 - kHuffmanCounts < symbols) {
           return "a corrupt Huffman table";
         }
+        huffman |= 1u << ((segment[table] >> 4 & 1) * 4 + (segment[table] & 3));
         table += 1 + kHuffmanCounts + symbols;
       }
+    } else if (marker == kJpegQuantization) {
+      for (size_t table = 0; table < size;) {
+        const size_t bytes = 1 + ((segment[table] >> 4) != 0 ? 128 : 64);
+        if (size - table < bytes) return "a corrupt quantization table";
+        quantization |= 1u << (segment[table] & 3);
+        table += bytes;
+      }
+    } else if (marker >= kJpegFrame && marker <= kJpegLastFrame) {
+      if (size < 6 || size < 6 + 3 * size_t{segment[5]}) return "a corrupt frame header";
+      for (size_t c = 0; c < segment[5]; ++c) used |= 1u << (segment[6 + 3 * c + 2] & 3);
+    } else if (marker == kJpegScan) {
+      if (size < 1 || size < 1 + 2 * size_t{segment[0]} + 3) return "a corrupt scan header";
+      const uint8_t first = segment[1 + 2 * segment[0]], last = segment[2 + 2 * segment[0]];
+      unsigned needed = 0;
+      for (size_t c = 0; c < segment[0]; ++c) {
+        const uint8_t tables = segment[2 + 2 * c];
+        if (first == 0) needed |= 1u << (tables >> 4 & 3);       // DC
+        if (last != 0) needed |= 1u << (4 + (tables & 3));        // AC
+      }
+      if ((needed & ~huffman) != 0) return "a scan uses a Huffman table it never defined";
+      if ((used & ~quantization) != 0) return "a frame uses a quantization table it never defined";
     }
     at = end;
     if (marker == kJpegScan) {  // the compressed data: to a marker that is no stuffed 0xFF 00
