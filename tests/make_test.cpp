@@ -328,9 +328,17 @@ TEST_F(MakeRun, GivesWaterItsFog) {
 // and the package that was there stays as it was, with no part file beside it.
 TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
   const Bytes good = imagepack::Encode(Rgb(16, 16, Colours(16, 16, 9)));
-  Bytes badCrc = good, cut(good.begin(), good.end() - 20), pcx24(900, 0);
+  Bytes badCrc = good, cut(good.begin(), good.end() - 20);
   badCrc[40] ^= 1;
-  pcx24[0] = 0x0A, pcx24[2] = 1, pcx24[3] = 8, pcx24[65] = 3;
+  // PCX files the reader refuses: three planes, 4 bits, not run-length coded, no palette
+  // marker, no maker byte, rows that end before the palette.
+  const Bytes pcx = imagepack::Pcx(16, 16, Bytes(256, 0xC7), Bytes(768, 9));
+  auto patchedPcx = [&](size_t at, uint8_t value) {
+    Bytes b = pcx;
+    b[at] = value;
+    return b;
+  };
+  const std::string notPcx8 = "not a PCX file of 8 bits in one plane with a 256-colour palette";
   Bytes map = wadpack::Map({});
   wadpack::Set32(map, wadpack::kTextureLumpField + 4, 0x10000);
   struct Case {
@@ -346,7 +354,12 @@ TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
       {"crc.png", badCrc, "a chunk's checksum is wrong"},
       {"cut.png", cut, "truncated"},
       {"text.png", Bytes(100, 'x'), "not a PNG file"},
-      {"rgb.pcx", pcx24, "not a PCX file of 8 bits in one plane with a 256-colour palette"},
+      {"planes.pcx", patchedPcx(65, 3), notPcx8},
+      {"bits.pcx", patchedPcx(3, 4), notPcx8},
+      {"raw.pcx", patchedPcx(2, 0), notPcx8},
+      {"marker.pcx", patchedPcx(pcx.size() - 769, 0x0B), notPcx8},
+      {"maker.pcx", patchedPcx(0, 0x0B), "not a PCX file"},
+      {"rows.pcx", patchedPcx(10, 16), "truncated"},  // 17 rows of the 16 there are
       {"notes.txt", good, "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx), package or map"},
       {"x.wad", Bytes(11, 0), "WAD3 file is malformed."},
       {"m.bsp", map, "BSP file is malformed."},
@@ -361,7 +374,8 @@ TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
     lines += "../" + c.file + " : " + c.line + "\n";
   }
   args.push_back("../missing.png");
-  lines += "File not found : ../missing.png\nNothing written : ../out.wad (12 problems)\n";
+  lines += "File not found : ../missing.png\nNothing written : ../out.wad (" +
+           std::to_string(std::size(cases) + 1) + " problems)\n";
   const Result r = Make(files, args);
   EXPECT_EQ(r.out, lines);
   EXPECT_EQ(r.status, 1);
