@@ -216,6 +216,32 @@ inline void ExpectReadersAgree(const fs::path& file, const Image& image, const f
   EXPECT_TRUE(PpmPixels(netpbm.out) == rgb) << "netpbm: " << file;
 }
 
+constexpr const char* kStrace = "/usr/bin/strace";
+
+// Why the tests that fail calls from outside through strace cannot run here, or nothing where
+// they can; where CI needs them, that is a fault too.
+inline std::string WithoutStrace() {
+#ifdef _WIN32
+  return "strace traces Linux programs";
+#else
+  if (access(kStrace, X_OK) == 0) return {};
+  if (ToolsRequired()) ADD_FAILURE() << "strace is needed under CI";
+  return "needs strace";
+#endif
+}
+
+// The command that runs a program under strace. LeakSanitizer cannot run in a program under
+// ptrace; the sanitizers' other checks stay on.
+inline std::vector<std::string> StraceCommand() {
+#ifdef WAD3_SANITIZE
+  const char* options = getenv("ASAN_OPTIONS");
+  return {"/usr/bin/env",
+          std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
+#else
+  return {kStrace};
+#endif
+}
+
 class Run : public testing::Test {
  protected:
   void SetUp() override {

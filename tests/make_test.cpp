@@ -443,12 +443,7 @@ TEST_F(MakeRun, SaysWhereTheGameLoadsNoLarger) {
 // run fails with a line that says so, and the package that was there stays whole, with no part
 // file beside it.
 TEST_F(MakeRun, LeavesThePackageWholeWhenAnyWriteFails) {
-  constexpr const char* kStrace = "/usr/bin/strace";
-  if (kWindows) GTEST_SKIP() << "strace traces Linux programs";
-  if (access(kStrace, X_OK) != 0) {
-    if (ToolsRequired()) FAIL() << "strace is needed under CI";
-    GTEST_SKIP() << "needs strace";
-  }
+  if (const std::string why = WithoutStrace(); !why.empty()) GTEST_SKIP() << why;
   readers_ = false;
   const Bytes old = {'o', 'l', 'd'};
   WriteFile(root_ / "a.png", imagepack::Encode(Rgb(256, 256, Colours(256, 256, 5000))));
@@ -458,12 +453,7 @@ TEST_F(MakeRun, LeavesThePackageWholeWhenAnyWriteFails) {
   std::vector<std::string> traced = {"-P", package, "-P", package + ".part"};
   std::vector<std::string> args = {"--make", package, (root / "a.png").string(),
                                    (root / "b.png").string()};
-  std::vector<std::string> strace = {kStrace};
-#ifdef WAD3_SANITIZE
-  const char* options = getenv("ASAN_OPTIONS");
-  strace = {"/usr/bin/env",
-            std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
-#endif
+  const std::vector<std::string> strace = StraceCommand();
   WriteFile(root_ / "out.wad", old);
   tracer_ = strace;
   tracer_.insert(tracer_.end(), {"-o", (root / "trace").string()});

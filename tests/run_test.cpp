@@ -583,12 +583,7 @@ void ExpectNothingLost(const Result& clean, const Result& r, const Call& call,
 // and no partial one. A read that returns nothing is what a package that shrank after its size
 // was taken gives: in the package header, a palette or the pixels.
 TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
-  constexpr const char* kStrace = "/usr/bin/strace";
-  if (kWindows) GTEST_SKIP() << "strace traces Linux programs";
-  if (access(kStrace, X_OK) != 0) {
-    if (ToolsRequired()) FAIL() << "strace is needed under CI";
-    GTEST_SKIP() << "needs strace";
-  }
+  if (const std::string why = WithoutStrace(); !why.empty()) GTEST_SKIP() << why;
   // Against the stream's 64 KiB buffer: the first palette and the big pixels each cross a
   // buffer's end, so that a read fails in their middle; the big image takes two writes; the
   // package's last palette runs past the end of the file, which is no fault. A map holds the
@@ -625,13 +620,7 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
        wadpack::Sprite({{{lead}}, {{big, last}, true}}, first.palette),
        {{"p_0", &lead}, {"p_1", &big}, {"p_2", &last}}},
   };
-  std::vector<std::string> strace = {kStrace};
-#ifdef WAD3_SANITIZE
-  // LeakSanitizer cannot run in a program under ptrace; the sanitizers' other checks stay on.
-  const char* options = getenv("ASAN_OPTIONS");
-  strace = {"/usr/bin/env",
-            std::string("ASAN_OPTIONS=") + (options ? options : "") + ":detect_leaks=0", kStrace};
-#endif
+  const std::vector<std::string> strace = StraceCommand();
   readers_ = false;  // the files are compared with the clean run's, which the readers checked
   for (const auto& [name, bytes, images] : files) {
     WriteFile(root_ / name, bytes);
