@@ -91,10 +91,6 @@ std::string Lower(std::string_view name) {
   return lower;
 }
 
-bool EndsWith(std::string_view name, std::string_view ending) {
-  return name.size() >= ending.size() && Lower(name.substr(name.size() - ending.size())) == ending;
-}
-
 // The last component of a path, where '/' (and on Windows '\\') separates them.
 std::string_view LastComponent(std::string_view path) {
   const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
@@ -120,7 +116,7 @@ void Place(MAKE* make, const ENTRY& entry) {
   earlier = entry;
 }
 
-// The nearest multiples of 16 to a side, as a text: "64" for 64, "64 or 80" for 70.
+// The multiple of 16 nearest to a side from below, or from above (`upper`, or where none is below).
 std::string Multiples(uint32_t side, bool upper) {
   const uint32_t below = side / kSideMultiple * kSideMultiple;
   if (below == side) return std::to_string(side);
@@ -238,7 +234,9 @@ void CheckCopies(MAKE* make, const std::string& path) {
 enum INPUT { kOther, kImageInput, kCopyInput };
 INPUT InputOf(std::string_view path) {
   if (ImageKind(LastComponent(path)) != kNoImage) return kImageInput;
-  if (EndsWith(path, kPackageEnding) || EndsWith(path, kMapEnding)) return kCopyInput;
+  for (const std::string_view ending : {kPackageEnding, kMapEnding}) {
+    if (WithoutEnding(path, ending) != path.size()) return kCopyInput;
+  }
   return kOther;
 }
 
