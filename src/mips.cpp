@@ -9,25 +9,19 @@
 
 namespace {
 
-// The sums of one level's blocks: colour channels, index, and how many pixels are opaque. A
-// block of 8 x 8 sums to 64 x 255 at most: 16 bits hold every sum.
-struct BLOCKS {
-  uint32_t width = 0, height = 0;
-  std::vector<uint16_t> red, green, blue, index, opaque;
+// A block's sums in one word, 16 bits each: red, green, blue, and how many pixels are opaque. An
+// 8 x 8 block sums to 64 x 255 at most, so four words add up with no lane carrying into the next.
+constexpr unsigned kLane = 16;
+constexpr uint64_t kLaneMask = 0xFFFF;
 
-  void Resize(uint32_t w, uint32_t h) {
-    width = w;
-    height = h;
-    for (auto* v : {&red, &green, &blue, &index, &opaque}) v->assign(size_t{w} * h, 0);  // sums
-  }
-  void Add(size_t to, const BLOCKS& from, size_t at) {
-    red[to] = static_cast<uint16_t>(red[to] + from.red[at]);
-    green[to] = static_cast<uint16_t>(green[to] + from.green[at]);
-    blue[to] = static_cast<uint16_t>(blue[to] + from.blue[at]);
-    index[to] = static_cast<uint16_t>(index[to] + from.index[at]);
-    opaque[to] = static_cast<uint16_t>(opaque[to] + from.opaque[at]);
-  }
-};
+uint64_t Pack(uint32_t red, uint32_t green, uint32_t blue) {
+  return uint64_t{red} | uint64_t{green} << kLane | uint64_t{blue} << 2 * kLane |
+         uint64_t{1} << 3 * kLane;
+}
+
+uint32_t Lane(uint64_t sums, unsigned k) {
+  return static_cast<uint32_t>(sums >> (kLane * k) & kLaneMask);
+}
 
 uint32_t Mean(uint32_t sum, uint32_t count) {
   return (sum + count / 2) / count;
@@ -40,55 +34,61 @@ void MakeMips(const uint8_t* rgba, const uint8_t* indices, uint32_t width, uint3
   const bool masked = rule == kMipMasked;
   NEAREST nearest;
   PrepareNearest(&nearest, palette, masked ? kTransparent : 256, size_t{width} * height / 3);
-  BLOCKS above, blocks;
+  // Each index's colour, packed; a `{` texture's entry 255 is no colour and no opaque pixel.
+  uint64_t packed[256];
+  for (unsigned i = 0; i < 256; ++i) {
+    packed[i] = masked && i == kTransparent
+                    ? 0
+                    : Pack(palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]);
+  }
+  auto source = [&](size_t at) {
+    if (rgba == nullptr) return packed[indices[at]];
+    if (masked && indices[at] == kTransparent) return uint64_t{0};
+    return Pack(rgba[4 * at], rgba[4 * at + 1], rgba[4 * at + 2]);
+  };
+  std::vector<uint64_t> above, sums;
+  std::vector<uint16_t> indexAbove, indexSums;  // decals: the sums of the indices
+  const bool opacity = rule == kMipOpacity;
   for (unsigned level = 1; level <= kMipCount; ++level) {
-    blocks.Resize(width >> level, height >> level);
-    for (uint32_t y = 0; y < blocks.height; ++y) {
-      for (uint32_t x = 0; x < blocks.width; ++x) {
-        const size_t to = size_t{y} * blocks.width + x;
-        if (level > 1) {  // from the level above: the sums of its 2 x 2 block
-          const size_t a = size_t{2 * y} * above.width + 2 * x, b = a + above.width;
-          blocks.Add(to, above, a);
-          blocks.Add(to, above, a + 1);
-          blocks.Add(to, above, b);
-          blocks.Add(to, above, b + 1);
-          continue;
+    const uint32_t w = width >> level, h = height >> level, aboveWidth = w * 2;
+    sums.assign(size_t{w} * h, 0);
+    if (opacity) indexSums.assign(sums.size(), 0);
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        const size_t to = size_t{y} * w + x;
+        const size_t a = size_t{2 * y} * (level == 1 ? width : aboveWidth) + 2 * x;
+        const size_t b = a + (level == 1 ? width : aboveWidth);
+        if (level == 1) {  // from the source itself, its colours or those of its indices
+          sums[to] = source(a) + source(a + 1) + source(b) + source(b + 1);
+          if (opacity) {
+            indexSums[to] = static_cast<uint16_t>(indices[a] + indices[a + 1] + indices[b] +
+                                                  indices[b + 1]);
+          }
+        } else {  // from the level above: the sums of its 2 x 2 block
+          sums[to] = above[a] + above[a + 1] + above[b] + above[b + 1];
+          if (opacity) {
+            indexSums[to] = static_cast<uint16_t>(indexAbove[a] + indexAbove[a + 1] +
+                                                  indexAbove[b] + indexAbove[b + 1]);
+          }
         }
-        // Level 1 from the source itself, its colours or those of its indices.
-        const size_t a = size_t{2 * y} * width + 2 * x, b = a + width;
-        const size_t block[4] = {a, a + 1, b, b + 1};
-        uint32_t red = 0, green = 0, blue = 0, index = 0, opaque = 0;
-#pragma GCC unroll 4
-        for (const size_t at : block) {
-          const uint32_t seen = !masked || indices[at] != kTransparent;
-          const uint8_t* colour = rgba != nullptr ? &rgba[4 * at] : &palette[3 * indices[at]];
-          red += colour[0] * seen;
-          green += colour[1] * seen;
-          blue += colour[2] * seen;
-          opaque += seen;
-          index += indices[at];
-        }
-        blocks.red[to] = static_cast<uint16_t>(red);
-        blocks.green[to] = static_cast<uint16_t>(green);
-        blocks.blue[to] = static_cast<uint16_t>(blue);
-        blocks.index[to] = static_cast<uint16_t>(index);
-        blocks.opaque[to] = static_cast<uint16_t>(opaque);
       }
     }
     std::vector<uint8_t>& out = levels[level - 1];
-    out.resize(blocks.red.size());
+    out.resize(sums.size());
     const uint32_t area = 1u << (2 * level);
     for (size_t i = 0; i < out.size(); ++i) {
-      const uint32_t opaque = blocks.opaque[i];
-      if (rule == kMipOpacity) {
-        out[i] = static_cast<uint8_t>(Mean(blocks.index[i], area));
+      const uint32_t opaque = Lane(sums[i], 3);
+      if (opacity) {
+        out[i] = static_cast<uint8_t>(Mean(indexSums[i], area));
       } else if (masked && 2 * (area - opaque) > area) {
         out[i] = kTransparent;
       } else {
-        out[i] = Nearest(&nearest, Rgb(Mean(blocks.red[i], opaque), Mean(blocks.green[i], opaque),
-                                       Mean(blocks.blue[i], opaque)));
+        out[i] = Nearest(&nearest, Rgb(Mean(Lane(sums[i], 0), opaque),
+                                       Mean(Lane(sums[i], 1), opaque),
+                                       Mean(Lane(sums[i], 2), opaque)));
       }
     }
-    std::swap(above, blocks);
+    std::swap(above, sums);
+    std::swap(indexAbove, indexSums);
   }
 }
