@@ -305,7 +305,7 @@ std::string DecodeBmp(IMAGE* image, const BMPLAYOUT& layout) {
     uint8_t* out = &image->pixels[size_t{y} * image->width];
     for (uint32_t x = 0; x < image->width; ++x) {
       const unsigned shift = 8 - layout.bits * (x % perByte + 1);
-      out[x] = static_cast<uint8_t>(row[x / perByte] >> shift & mask);
+      out[x] = static_cast<uint8_t>(uint32_t{row[x / perByte]} >> shift & mask);
     }
   }
   return {};
