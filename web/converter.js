@@ -141,3 +141,42 @@ export function makePngs(pictures, progress) {
     }
   });
 }
+
+// A worker of its own runs `wad3 --make` for the page (make.js, found.js), one request at a time,
+// so that a package being made never waits on a conversion, nor one on it. Resolves to the
+// worker's reply; a worker that fails is replaced, and the request ends with why.
+let maker = null;
+const asked = [];  // { message, transfer, resolve }, the first being run
+export function askMaker(message, transfer = []) {
+  return new Promise((resolve) => {
+    asked.push({ message, transfer, resolve });
+    if (asked.length === 1) askNext();
+  });
+}
+
+function askNext() {
+  if (asked.length === 0) return;
+  if (!maker) {
+    maker = newWorker();
+    maker.postMessage({ type: 'program', wasm });
+  }
+  const end = (reply) => {
+    asked.shift().resolve(reply);
+    askNext();
+  };
+  maker.onmessage = ({ data }) => {
+    if (Array.isArray(data)) {  // the program compiled, or not
+      if (data[0]?.type === 'unsupported') end({ status: null, error: data[0].why, lines: '' });
+      return;
+    }
+    end(data);
+  };
+  maker.onerror = maker.onmessageerror = (event) => {
+    event.preventDefault?.();
+    maker.terminate();
+    maker = null;
+    end({ status: null, error: event.message || 'the program stopped', lines: '' });
+  };
+  const { message, transfer } = asked[0];
+  maker.postMessage(message, transfer);
+}

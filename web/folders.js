@@ -9,6 +9,17 @@ const kKinds = [['package', /\.wad$/i], ['map', /\.bsp$/i], ['model', /\.mdl$/i]
 // 'package', 'map', 'model' or 'sprite' by the file's name, or undefined for any other file.
 export const kindOf = (path) => kKinds.find(([, ending]) => ending.test(path))?.[0];
 
+// What `wad3 --make` takes from a folder: images, packages and maps, by their endings in any case.
+export const imageOrPackage = (path) => /\.(png|bmp|tga|jpe?g|pcx|wad|bsp)$/i.test(path);
+
+// The byte order of paths, as the program sorts a folder's files for --make: their UTF-8 bytes.
+const utf8 = new TextEncoder();
+export function byteOrder(a, b) {
+  const x = utf8.encode(a.path), y = utf8.encode(b.path);
+  for (let i = 0; i < Math.min(x.length, y.length); ++i) if (x[i] !== y[i]) return x[i] - y[i];
+  return x.length - y.length;
+}
+
 // Path order: folder by folder, each name compared by its characters.
 export function byPath(a, b) {
   const x = a.path.split('/'), y = b.path.split('/');
@@ -47,10 +58,11 @@ export function dropEntries(dataTransfer) {
   return { files, entries };
 }
 
-export async function fromDrop({ files, entries, handles }) {
+// A folder's files are those `keep` takes, in `order`: by default the four kinds, in path order.
+export async function fromDrop({ files, entries, handles }, keep = kindOf, order = byPath) {
   let given = [], skipped = 0;
-  const found = async (walked) => {  // a folder's files: the four kinds, in path order
-    const kept = walked.filter(({ path }) => kindOf(path)).sort(byPath);
+  const found = async (walked) => {
+    const kept = walked.filter(({ path }) => keep(path)).sort(order);
     skipped += walked.length - kept.length;
     given = given.concat(kept);
   };

@@ -4,15 +4,18 @@
 // and the files shown are saved as a zip of PCX or PNG files, or each picture alone. Nothing is
 // sent anywhere: the program, its worker and their libraries are all inside this page.
 import * as converter from './converter.js';
-import { dropEntries, fromDrop, fromFiles, fromFolder } from './folders.js';
+import { byteOrder, dropEntries, fromDrop, fromFiles, fromFolder, imageOrPackage } from './folders.js';
 import { matcher, saveLabel } from './find.js';
+import { foundLabel, foundPackage } from './found.js';
 import { add, end, packages, place, search, shown, shownCount, started, take } from './packages.js';
+import { giveFiles, placeMake } from './make.js';
 import { kDefaultSize, kSizes, setFormat, setSize, sizeLabel, track } from './pictures.js';
 import { saveAs } from './save.js';
 
 const body = document.body;
 const list = document.getElementById('packages');
 const saveZip = document.querySelector('[data-action="save-zip"]');
+const saveFound = document.querySelector('[data-action="save-found-package"]');
 const field = document.querySelector('input[type="search"]');
 const size = document.querySelector('input[type="range"]');
 const note = document.getElementById('note');
@@ -67,14 +70,50 @@ function finished(entry, report) {
 }
 
 let making = false;  // PNG files being made for a zip
+let copying = false;  // the package of the textures found being made
 
 function labelSave() {
+  if (!copying) {
+    const { label, textures } = foundLabel(shown(), field.value.trim() !== '');
+    saveFound.textContent = label;
+    saveFound.disabled = textures === 0;
+  }
   if (making) return;
   const count = shownCount();
   saveZip.textContent = packages.length === 0 ? 'Save every file as a zip'
                                               : saveLabel(count, field.value.trim() !== '', format());
   saveZip.disabled = count === 0;
 }
+
+// The package of the textures found: what replaces what, and what cannot be copied, is said
+// before it is saved.
+saveFound.addEventListener('click', async () => {
+  copying = true;
+  saveFound.disabled = true;
+  saveFound.textContent = 'Making the package…';
+  try {
+    const { bytes, replaced, lost } = await foundPackage(shown());
+    const said = [];
+    if (replaced.length > 0) said.push(`Of two textures of the same name, the later replaces the earlier: ${replaced.join('; ')}.`);
+    if (lost.length > 0) said.push(`Not copied, since the program cannot copy them exactly: ${lost.join('; ')}.`);
+    note.textContent = said.join(' ');
+    note.hidden = said.length === 0;
+    note.className = '';
+    if (bytes) {
+      const link = document.createElement('a');
+      link.download = 'wad3-textures.wad';
+      link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+      link.click();
+      setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    }
+  } catch (error) {
+    note.textContent = `The package could not be made: ${error.message}`;
+    note.hidden = false;
+  } finally {
+    copying = false;
+    labelSave();
+  }
+});
 
 if (typeof WebAssembly !== 'object' || typeof Worker !== 'function') {
   unsupported('it has no WebAssembly');
@@ -124,7 +163,7 @@ saveZip.addEventListener('click', async () => {
   }
 });
 
-for (const input of document.querySelectorAll('input[type="file"]')) {
+for (const input of document.querySelectorAll('input[type="file"]:not([data-input])')) {
   input.addEventListener('change', () => {
     give(input.webkitdirectory ? fromFolder(input.files) : fromFiles(input.files));
     input.value = '';  // the same package may be given again
@@ -136,6 +175,20 @@ document.addEventListener('dragover', (event) => {
 });
 document.addEventListener('dragleave', (event) => {
   if (event.relatedTarget === null) body.classList.remove('dropping');
+});
+// What is dropped on the package being made goes to it; anywhere else, to the viewer.
+const makeSection = document.getElementById('make');
+placeMake(makeSection);
+makeSection.addEventListener('drop', async (event) => {
+  event.preventDefault();
+  event.stopPropagation();
+  body.classList.remove('dropping');
+  const dropped = dropEntries(event.dataTransfer);
+  try {
+    giveFiles((await fromDrop(dropped, imageOrPackage, byteOrder)).given);
+  } catch (error) {
+    makeSection.querySelector('.make-status').textContent = `The folder dropped cannot be read: ${error.message}`;
+  }
 });
 document.addEventListener('drop', async (event) => {
   event.preventDefault();

@@ -3,18 +3,21 @@
 // on a conversion. A package is read from disk a slice at a time. A worker of its own makes the
 // PNG files of a zip.
 import { convert, fileSource, memorySource } from './convert.js';
+import { copies, make, texturesOf } from './making.js';
 import { readable } from './names.js';
 import { decodePcx } from './pcx.js';
 import { savedPng } from './png.js';
 import { crc32, localHeader } from './zip.js';
 
 let program;
+let compiling = null;  // the program being compiled, which a request to make waits for
 let staging = new Uint8Array(32 << 20);
 self.onmessage = async ({ data: message }) => {
   if (message.type === 'program') {
     try {
       if (typeof WebAssembly !== 'object') throw new Error('it has no WebAssembly');
-      program = await WebAssembly.compile(message.wasm);
+      compiling = WebAssembly.compile(message.wasm);
+      program = await compiling;
       self.postMessage([{ type: 'ready' }]);
     } catch (error) {
       self.postMessage([{ type: 'unsupported', why: `${error.message || error}` }]);
@@ -23,6 +26,15 @@ self.onmessage = async ({ data: message }) => {
   }
   if (message.type === 'png') {
     pngs(message);
+    return;
+  }
+  if (message.type === 'make' || message.type === 'copy') await compiling?.catch(() => null);
+  if (message.type === 'make') {
+    made(message);
+    return;
+  }
+  if (message.type === 'copy') {
+    self.postMessage(copies(program, message));
     return;
   }
   try {
@@ -95,4 +107,22 @@ function pngs({ slice, buffer, pictures }) {
   const made = new Uint8Array(at);
   parts.reduce((to, part) => (made.set(part, to), to + part.length), 0);
   self.postMessage({ slice, buffer: made.buffer, files }, [made.buffer]);
+}
+
+// A package made of the inputs, and its textures as the program extracts them, to be drawn.
+function made(message) {
+  let run;
+  try {
+    run = make(program, message);
+  } catch (error) {
+    self.postMessage({ status: null, error: `the program stopped (${error})`, lines: '' });
+    return;
+  }
+  const textures = run.bytes ? texturesOf(program, message.name, run.bytes) : [];
+  const transfer = textures.map(({ pcx }) => pcx.buffer);
+  if (run.bytes) {
+    run.bytes = run.bytes.slice();
+    transfer.push(run.bytes.buffer);
+  }
+  self.postMessage({ ...run, textures }, transfer);
 }

@@ -19,9 +19,10 @@ import { unzipSync } from 'fflate';
 
 import { folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
+import { drawnPng } from '../png.js';
 import { landed, launch } from './browsers.mjs';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
-import { map, model, pack, packMany, runNative, sprite, texture } from './wadpack.mjs';
+import { makeNative, map, model, pack, packMany, runNative, sprite, texture, tga } from './wadpack.mjs';
 
 const browserName = process.env.WAD3_BROWSER ?? 'chromium';
 const top = new URL('../../', import.meta.url).pathname;
@@ -495,4 +496,106 @@ test(`${browserName}: 70,000 tiny textures shown, and a zip whose end records co
   }
   assert.deepEqual(errors, []);
   t.diagnostic(`70,000 textures: shown in ${shownIn} ms, their zip saved in ${savedIn} ms`);
+});
+
+// Images made in the test: a truecolour gradient, a { texture with transparent pixels, an indexed
+// PNG (made by the page's own PNG writer: indices and palette kept exactly), and one whose width
+// is no multiple of 16.
+const madeImages = () => {
+  const palette = Uint8Array.from({ length: 768 }, (_, i) => (i * 7) & 255);
+  return {
+    'drawn/wall.tga': tga(32, 16, (x, y) => [x * 8, y * 16, (x * y) & 255, 255]),
+    'drawn/{grate.tga': tga(16, 16, (x, y) => [200, 100, 50, (x + y) % 4 === 0 ? 0 : 255]),
+    'drawn/sub/floor.png': drawnPng({ width: 16, height: 32, palette, pixels: Uint8Array.from({ length: 512 }, (_, i) => i % 251) }, 'opaque'),
+    'bad/odd.tga': tga(20, 16, () => [1, 2, 3, 255]),
+  };
+};
+
+const whenMade = (page, state) =>
+  page.waitForFunction((want) => document.body.dataset.make === want, { timeout: 120000, polling: 50 }, state);
+
+// The textures the package being made shows: name and size as captioned, and each as read back
+// from the screen.
+const madeTextures = (page) => page.$$eval('#make figure', (figures) => figures.map((figure) => {
+  const img = figure.querySelector('img'), canvas = document.createElement('canvas');
+  [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
+  const context = canvas.getContext('2d');
+  context.drawImage(img, 0, 0);
+  return { caption: figure.querySelector('figcaption').textContent,
+           rgba: Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data) };
+}));
+
+const setField = (page, selector, value) => page.$eval(selector, (field, v) => {
+  field.value = v;
+  field.dispatchEvent(new Event('input'));
+}, value);
+
+test(`${browserName}: images made a package, the native program's bytes, with and without dithering, decals, a problem`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors, requests } = opened;
+  const made = madeImages();
+  for (const [path, bytes] of Object.entries(made)) write(path, bytes);
+  const given = ['drawn/wall.tga', 'drawn/{grate.tga', 'drawn/sub/floor.png'];
+  const program = join(build, 'wad3');
+  const nativeMake = (args) => {
+    const run = makeNative(program, scratch, args);
+    return { ...run, bytes: run.status === 0 ? new Uint8Array(readFileSync(join(scratch, args.find((a) => a.endsWith('.wad'))))) : null };
+  };
+
+  assert.equal(await page.evaluate(() => document.body.dataset.make), 'empty');
+  await choose(page, 'input[data-input="make"]', ...given.map((path) => join(scratch, path)));
+  await whenMade(page, 'ready');
+  const plain = nativeMake(['textures.wad', ...given]);
+  assert.equal(plain.status, 0);
+  assert.deepEqual(await download(page, opened, '[data-action="save-package"]', 'textures.wad'), plain.bytes);
+  // Each texture as the game draws it, in the package's order: the native extraction's pixels,
+  // the { texture's transparent ones clear.
+  const extracted = runNative(program, 'textures.wad', plain.bytes);
+  const shown = await madeTextures(page);
+  assert.deepEqual(shown.map((s) => s.caption), ['wall 32x16', '{grate 16x16', 'floor 16x32']);
+  for (const [k, name] of ['wall.pcx', '{grate.pcx', 'floor.pcx'].entries()) {
+    assertDrawn({ name, rgba: shown[k].rgba }, drawnColours(extracted.files.get(name), lookOf('textures.wad', name)));
+  }
+  assert.ok(shown[1].rgba.some((v, i) => i % 4 === 3 && v === 0), 'the { texture has clear pixels');
+
+  // Dithered, as --dither makes it.
+  await page.click('[data-field="dither"]');
+  await whenMade(page, 'ready');
+  assert.deepEqual(await download(page, opened, '[data-action="save-package"]', 'textures.wad'),
+                   nativeMake(['--dither', 'textures.wad', ...given]).bytes);
+  await page.click('[data-field="dither"]');
+
+  // A file with a problem: said at its file, in the program's words; nothing can be saved until
+  // it is removed, and the others' textures are still drawn.
+  await choose(page, 'input[data-input="make"]', join(scratch, 'bad/odd.tga'));
+  await whenMade(page, 'problems');
+  const files = await page.$$eval('#make .make-files li', (items) => items.map((item) => ({
+    path: item.querySelector('.path').textContent, state: item.dataset.state,
+    said: Array.from(item.querySelectorAll('.problem, .note'), (said) => said.textContent) })));
+  assert.deepEqual(files.at(-1), { path: 'odd.tga', state: 'problems', said: ['20x16, sides must be multiples of 16: 16x16 or 32x16'] });
+  assert.ok(files.slice(0, -1).every((file) => file.state === 'ok'));
+  assert.equal(await page.$eval('[data-action="save-package"]', (b) => b.disabled), true);
+  assert.equal(await page.$eval('#make .make-status', (s) => s.textContent), 'Nothing written : textures.wad (1 problem)');
+  assert.equal((await madeTextures(page)).length, 3);
+  await page.click('#make .make-files li:last-child [data-action="remove"]');
+  await whenMade(page, 'ready');
+
+  // decals.wad makes decals, drawn in their colour with each index's opacity.
+  await setField(page, '[data-field="package-name"]', 'decals.wad');
+  await whenMade(page, 'ready');
+  const decals = nativeMake(['decals.wad', ...given]);
+  assert.deepEqual(await download(page, opened, '[data-action="save-package"]', 'decals.wad'), decals.bytes);
+  const decalFiles = runNative(program, 'decals.wad', decals.bytes).files;
+  for (const [k, { rgba }] of (await madeTextures(page)).entries()) {
+    const name = ['wall.pcx', '{grate.pcx', 'floor.pcx'][k];
+    assertDrawn({ name, rgba }, drawnColours(decalFiles.get(name), 'decal'));
+  }
+  // A name that is no package's is said, and nothing saved.
+  await setField(page, '[data-field="package-name"]', 'textures');
+  await whenMade(page, 'problems');
+  assert.match(await page.$eval('#make .make-status', (s) => s.textContent), /ending in \.wad/);
+
+  assert.deepEqual(requests.filter((url) => !/^(blob:|file:|data:)/.test(url)), []);
+  assert.deepEqual(errors, []);
 });

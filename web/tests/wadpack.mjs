@@ -164,3 +164,27 @@ export function packMany(count) {
   }
   return bytes;
 }
+
+// An uncompressed truecolour TGA of `width` x `height` pixels, `rgba(x, y)` giving each one's red,
+// green, blue and alpha: header, then rows from the top (descriptor bit 5), blue first.
+export function tga(width, height, rgba) {
+  const bytes = new Uint8Array(18 + 4 * width * height);
+  bytes.set([0, 0, 2], 0);  // no id, no colour map, truecolour
+  bytes.set([width & 255, width >> 8, height & 255, height >> 8, 32, 0x28], 12);
+  for (let y = 0; y < height; ++y) {
+    for (let x = 0; x < width; ++x) {
+      const [r, g, b, a] = rgba(x, y);
+      bytes.set([b, g, r, a], 18 + 4 * (y * width + x));
+    }
+  }
+  return bytes;
+}
+
+// `wad3 --make ARGS...` run natively in the folder `cwd`: { status, out }.
+export function makeNative(program, cwd, args) {
+  try {
+    return { status: 0, out: execFileSync(program, ['--make', ...args], { cwd }).toString() };
+  } catch (e) {
+    return { status: e.status, out: e.stdout.toString() };
+  }
+}
