@@ -61,7 +61,7 @@ export async function foundPackage(shown) {
   return { bytes: list.length > 0 ? laidOut(list) : null, replaced, lost };
 }
 
-// The package of the lumps `list` ({ entry, lump }), each directory entry moved to its lump.
+// The package of the lumps `list` ({ directory, lump }), each directory entry moved to its lump.
 export function laidOut(list) {
   const lumps = list.reduce((sum, { lump }) => sum + lump.length, 0);
   const bytes = new Uint8Array(kHeader + lumps + kEntry * list.length), view = new DataView(bytes.buffer);
@@ -71,7 +71,7 @@ export function laidOut(list) {
   let at = kHeader, entry = kHeader + lumps;
   for (const copy of list) {
     bytes.set(copy.lump, at);
-    bytes.set(copy.entry, entry);
+    bytes.set(copy.directory, entry);
     view.setUint32(entry, at, true);
     at += copy.lump.length;
     entry += kEntry;

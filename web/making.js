@@ -100,7 +100,7 @@ export function texturesOf(program, name, bytes) {
 
 // The textures named `names` (their PCX files' names, as byte strings) of one package or map
 // `path`, copied exactly as `wad3 --make` copies them: { status, lines, copied }, copied holding,
-// for each name found, { name, entry, lump }: its directory entry (32 bytes) and its lump as the
+// for each name found, { name, directory, lump }: its directory entry (32 bytes) and its lump as the
 // made package lays it out, which holds no offset outside itself.
 //   package: "WAD3", u32 entries, u32 directory position; directory: 32 bytes an entry, u32
 //            position, u32 size on disk, u32 size, u8 type, u8 compression, u16 0, name[16]
@@ -119,7 +119,7 @@ export function copies(program, { path, bytes, names }) {
     const raw = made.subarray(at + 16, at + 32), name = String.fromCharCode(...raw.subarray(0, raw.indexOf(0) < 0 ? 16 : raw.indexOf(0)));
     if (!wanted.has(`${name}.pcx`)) continue;
     const from = view.getUint32(at, true), size = view.getUint32(at + 4, true);
-    copied.push({ name: `${name}.pcx`, entry: made.slice(at, at + 32), lump: made.slice(from, from + size) });
+    copied.push({ name: `${name}.pcx`, directory: made.slice(at, at + 32), lump: made.slice(from, from + size) });
   }
   return { status: run.status, lines: run.lines, copied };
 }

@@ -599,3 +599,38 @@ test(`${browserName}: images made a package, the native program's bytes, with an
   assert.deepEqual(requests.filter((url) => !/^(blob:|file:|data:)/.test(url)), []);
   assert.deepEqual(errors, []);
 });
+
+test(`${browserName}: the textures found saved as a package, copied as --make copies them, a model's skins left out`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const files = {
+    'found/a.wad': pack([texture('wall', 16, 16), texture('floor', 32, 16)]),
+    'found/b.wad': pack([texture('WALL', 16, 32), texture('sky', 16, 16)]),
+    'found/m.bsp': map([texture('mapwall', 16, 16), { ...texture('generic', 64, 64), named: true }]),
+    'found/barneyT.mdl': madeModels()['game/valve/models/barneyT.mdl'],
+  };
+  for (const [path, bytes] of Object.entries(files)) write(path, bytes);
+  const paths = Object.keys(files).map((path) => join(scratch, path));
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', ...paths);
+  await whenDone(page);
+  const program = join(build, 'wad3');
+  const nativeMake = (...inputs) => {
+    assert.equal(makeNative(program, scratch, ['out.wad', ...inputs]).status, 0);
+    return new Uint8Array(readFileSync(join(scratch, 'out.wad')));
+  };
+  const button = '[data-action="save-found-package"]';
+  assert.equal(await page.$eval(button, (b) => b.textContent),
+               'Save all 5 textures as a package (2 skins and frames of models and sprites left out)');
+  // The later wall replaces the earlier in its place, as the program does, and the page says so.
+  assert.deepEqual(await download(page, opened, button, 'wad3-textures.wad'), nativeMake('found/a.wad', 'found/b.wad', 'found/m.bsp'));
+  assert.equal(await page.$eval('#note', (n) => n.textContent),
+               'Of two textures of the same name, the later replaces the earlier: wall from a.wad by WALL from b.wad.');
+  // What a search finds, alone.
+  await page.type('input[type="search"]', 'wall');
+  assert.equal(await page.$eval(button, (b) => b.textContent), 'Save the 3 textures found as a package');
+  write('alone.wad', pack([texture('WALL', 16, 32)]));
+  write('alone.bsp', map([texture('mapwall', 16, 16)]));
+  assert.deepEqual(await download(page, opened, button, 'wad3-textures.wad'), nativeMake('alone.wad', 'alone.bsp'));
+  assert.deepEqual(errors, []);
+});
