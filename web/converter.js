@@ -107,6 +107,7 @@ export function makePngs(pictures, progress) {
   return new Promise((resolve, reject) => {
     const made = new Array(slices.length);
     const makers = Array.from({ length: Math.min(kMakers, navigator.hardwareConcurrency || 1, slices.length) }, newWorker);
+    for (const maker of makers) maker.postMessage({ type: 'program', wasm });  // its deflate
     let sent = 0, done = 0, files = 0;
     const send = (maker) => {
       const slice = slices[sent];
@@ -122,6 +123,7 @@ export function makePngs(pictures, progress) {
     const stop = () => makers.forEach((maker) => maker.terminate());
     for (const maker of makers) {
       maker.onmessage = ({ data }) => {
+        if (Array.isArray(data)) return;  // the program compiled (or not: then the PNG files are deflated here)
         const bytes = new Uint8Array(data.buffer);
         made[data.slice] = data.files.map((file) => ({ ...file, when: new Date(file.when), bytes }));
         progress((files += data.files.length));

@@ -4,9 +4,10 @@
 // PNG files of a zip.
 import { convert, fileSource, memorySource } from './convert.js';
 import { copies, make, texturesOf } from './making.js';
+import { pngRows } from './pngrows.js';
 import { readable } from './names.js';
-import { decodePcx } from './pcx.js';
-import { savedPng } from './png.js';
+import { decodePcx, pcxSize } from './pcx.js';
+import { savedPng, zippedPng } from './png.js';
 import { crc32, localHeader } from './zip.js';
 
 let program;
@@ -25,6 +26,7 @@ self.onmessage = async ({ data: message }) => {
     return;
   }
   if (message.type === 'png') {
+    await compiling?.catch(() => null);
     pngs(message);
     return;
   }
@@ -95,10 +97,17 @@ function run(message) {
 
 // A slice of PCX files made PNG files, each with its zip local header before it, in one buffer.
 function pngs({ slice, buffer, pictures }) {
-  const pcx = new Uint8Array(buffer), parts = [], files = [];
+  const pcx = new Uint8Array(buffer), parts = [], files = [], streams = program ? pngRows(program, pcx, pictures) : null;
   let at = 0;
-  for (const { path, at: from, length, look, when } of pictures) {
-    const png = savedPng(decodePcx(pcx.subarray(from, from + length)), look), crc = crc32(png);
+  for (const [k, { path, at: from, length, look, when }] of pictures.entries()) {
+    const file = pcx.subarray(from, from + length), rows = streams?.[k];
+    let png, crc;
+    if (rows) {
+      ({ png, crc } = zippedPng({ ...pcxSize(file), palette: file.subarray(file.length - 768) }, look, rows.zlib, rows.crc));
+    } else {
+      png = savedPng(decodePcx(file), look);
+      crc = crc32(png);
+    }
     const header = localHeader(path, png.length, crc, new Date(when));
     parts.push(header, png);
     files.push({ path, size: png.length, crc, when, at, length: header.length + png.length, header: header.length });

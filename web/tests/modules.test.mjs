@@ -16,8 +16,9 @@ import { byPath, fromDrop, fromFolder, kindOf } from '../folders.js';
 import { doneWords, matcher, progressWords, saveLabel, unmatchedLabel } from '../find.js';
 import { byteString, folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
-import { colours, drawnPng, savedPng } from '../png.js';
-import { crc32, localHeader, split, zip, zipParts } from '../zip.js';
+import { colours, drawnPng, isGreyRamp, savedPng, zippedPng } from '../png.js';
+import { pngRows } from '../pngrows.js';
+import { crc32, crc32Combine, localHeader, split, zip, zipParts } from '../zip.js';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
 import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
 
@@ -178,26 +179,57 @@ test('PNG files read by Pillow as the PCX files\' colours in each look, the indi
   const noise = texture('noise', 37, 23);
   let seed = 7;
   noise.pixels = noise.pixels.map(() => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24);
-  const textures = [ramp, noise, texture('bands', 40, 30), texture('one', 1, 1), texture('wide', 300, 2)];
+  // Rows the zip's deflate codes at its edges: one run of a colour (matches of the most length,
+  // over many blocks), noise that only stored blocks hold.
+  const flat = { ...texture('flat', 1024, 512), pixels: new Uint8Array(1024 * 512).fill(9) };
+  const loud = { ...texture('loud', 512, 512), pixels: Uint8Array.from({ length: 512 * 512 }, () => (seed = (seed * 1103515245 + 12345) >>> 0) >>> 24) };
+  const textures = [ramp, noise, texture('bands', 40, 30), texture('one', 1, 1), texture('wide', 300, 2), flat, loud];
   textures[2].palette.set([0, 0, 255], 765);
   const { files } = runPage('pngs.wad', pack(textures));
-  const pngs = new Map(), looks = new Map();
+  // The zip's PNG files, their rows made by wad3.wasm, a slice of all of them at once.
+  const slice = new Uint8Array([...files.values()].reduce((sum, pcx) => sum + pcx.length, 0)), places = [];
+  for (const pcx of files.values()) {
+    slice.set(pcx, places.reduce((sum, p) => sum + p.length, 0));
+    places.push({ at: places.reduce((sum, p) => sum + p.length, 0), length: pcx.length });
+  }
+  const streams = pngRows(program, slice, places);
+  const pngs = new Map(), looks = new Map(), modes = new Map();
   for (const look of ['opaque', 'masked', 'decal', 'indexalpha']) {
-    for (const [name, pcx] of files) {
+    for (const [k, [name, pcx]] of [...files].entries()) {
+      // The palette and its indices, as in the PCX file; an opaque grey ramp as its grey levels.
+      const mode = look === 'opaque' && isGreyRamp(decodePcx(pcx).palette) ? 'L' : 'P';
+      for (const kind of ['', 'wasm-', 'drawn-']) modes.set(`${kind}${look}-${name}.png`, mode);
       const png = savedPng(decodePcx(pcx), look);
       pngs.set(`${look}-${name}.png`, png);
       looks.set(`${look}-${name}.png`, drawnColours(pcx, look));
+      const zipped = zippedPng(decodePcx(pcx), look, streams[k].zlib, streams[k].crc);
+      assert.equal(zipped.crc, crc32(zipped.png), name);  // the file's CRC-32, got without reading it
+      pngs.set(`wasm-${look}-${name}.png`, zipped.png);
+      looks.set(`wasm-${look}-${name}.png`, drawnColours(pcx, look));
       pngs.set(`drawn-${look}-${name}.png`, drawnPng(decodePcx(pcx), look));
       looks.set(`drawn-${look}-${name}.png`, drawnColours(pcx, look));
     }
   }
   const read = pillow(pngs);
   for (const [name, want] of looks) {
-    assert.equal(read[name].mode, 'P', name);  // the palette and its indices, as in the PCX file
+    assert.equal(read[name].mode, modes.get(name), name);
     assert.deepEqual(read[name].rgba, want, name);
   }
   assert.ok(pngChunks(savedPng(decodePcx(files.get('ramp.pcx')), 'opaque')).get('IDAT').length <
             pngChunks(savedPng(decodePcx(files.get('noise.pcx')), 'opaque')).get('IDAT').length);
+  // zlib's own reading of the streams: whole, their checksums right, never past stored size.
+  for (const [k, [name, pcx]] of [...files].entries()) {
+    const { width, height } = decodePcx(pcx), { zlib, crc } = streams[k], rows = inflateSync(zlib);
+    assert.equal(rows.length, (width + 1) * height, name);
+    assert.equal(crc, crc32(zlib), name);
+    assert.ok(zlib.length <= rows.length + 5 * Math.ceil(rows.length / 65535) + 6 + 2 * Math.ceil(rows.length / 16384), name);
+  }
+  // A file that is no PCX file the program writes gets no stream, and the others theirs.
+  const broken = slice.slice();
+  broken[places[1].at] = 0;
+  const again = pngRows(program, broken, places);
+  assert.equal(again[1], undefined);
+  assert.deepEqual(again[0], streams[0]);
 });
 
 // The real packages and maps beside the checkout, if they are there: their paths.
@@ -205,31 +237,47 @@ const kShared = new URL('../../../shared/', import.meta.url).pathname;
 const realFiles = (folder, ending) => (existsSync(join(kShared, folder)) ? readdirSync(join(kShared, folder))
   .filter((f) => f.toLowerCase().endsWith(ending)).sort().map((f) => join(kShared, folder, f)) : []);
 
-test('PNG files of the real packages and maps no larger than Pillow writes them at its defaults', (t) => {
+test('PNG files of the real packages and maps no larger than Pillow writes them at its defaults, each at most 1.05 times', (t) => {
   const real = [...realFiles('wad3-samples', '.wad'), ...realFiles('map-samples', '.bsp')];
   if (real.length === 0) return t.skip('needs the real packages and maps in ../shared');
   if (!hasPillow()) return t.skip('needs Pillow (python3-pil)');
   const folder = mkdtempSync(join(tmpdir(), 'wad3-sizes-'));
   try {
-    const sums = { wad: [0, 0, 0], bsp: [0, 0, 0] };  // PCX, ours, Pillow's
+    const sums = { wad: [0, 0, 0, 0], bsp: [0, 0, 0, 0] };  // PCX, the picture saved alone, the zip's, Pillow's
+    let worst = { ratio: 0 };
     for (const path of real) {
       const kind = path.endsWith('.bsp') ? 'bsp' : 'wad';
-      for (const [name, pcx] of runNative(native, 'p', readFileSync(path)).files) {
-        const image = decodePcx(pcx);
-        if (image.width === 0 || image.height === 0) continue;
-        writeFileSync(join(folder, `${sums[kind][0]}-${name}`), pcx);
+      const pictures = [...runNative(native, 'p', readFileSync(path)).files].filter(([, pcx]) => decodePcx(pcx).width > 0 && decodePcx(pcx).height > 0);
+      const slice = new Uint8Array(pictures.reduce((sum, [, pcx]) => sum + pcx.length, 0)), places = [];
+      let at = 0;
+      pictures.forEach(([name, pcx], k) => {
+        writeFileSync(join(folder, `${k}.pcx`), pcx);
+        slice.set(pcx, at);
+        places.push({ at, length: pcx.length });
+        at += pcx.length;
+      });
+      const streams = pngRows(program, slice, places);
+      const script = 'import io,json,os,sys\nfrom PIL import Image\nn={}\nfor f in os.listdir(sys.argv[1]):\n' +
+        ' b=io.BytesIO(); Image.open(os.path.join(sys.argv[1],f)).save(b,"PNG"); n[f]=len(b.getvalue())\n' +
+        ' os.remove(os.path.join(sys.argv[1],f))\nprint(json.dumps(n))';
+      const theirs = JSON.parse(execFileSync('/usr/bin/python3', ['-c', script, folder]).toString());
+      pictures.forEach(([name, pcx], k) => {
+        const image = decodePcx(pcx), zipped = zippedPng(image, 'opaque', streams[k].zlib, streams[k].crc).png.length;
+        const pillows = theirs[`${k}.pcx`];
         sums[kind][0] += pcx.length;
         sums[kind][1] += savedPng(image, 'opaque').length;
-      }
-      const script = 'import io,os,sys\nfrom PIL import Image\nn=0\nfor f in os.listdir(sys.argv[1]):\n' +
-        ' b=io.BytesIO(); Image.open(os.path.join(sys.argv[1],f)).save(b,"PNG"); n+=len(b.getvalue())\n' +
-        ' os.remove(os.path.join(sys.argv[1],f))\nprint(n)';
-      sums[kind][2] += Number(execFileSync('/usr/bin/python3', ['-c', script, folder]).toString());
+        sums[kind][2] += zipped;
+        sums[kind][3] += pillows;
+        if (zipped / pillows > worst.ratio) worst = { ratio: zipped / pillows, name: `${path}: ${name}` };
+      });
     }
-    for (const [kind, [pcx, ours, theirs]] of Object.entries(sums)) {
+    t.diagnostic(`the zip's largest against Pillow's: ${worst.ratio.toFixed(3)} times, ${worst.name}`);
+    assert.ok(worst.ratio <= 1.05, worst.name);
+    for (const [kind, [pcx, alone, zipped, theirs]] of Object.entries(sums)) {
       if (pcx === 0) continue;
-      t.diagnostic(`${kind}: PNG ${(100 * ours / pcx).toFixed(1)} % of the PCX files, Pillow's ${(100 * theirs / pcx).toFixed(1)} %`);
-      assert.ok(ours <= theirs, `${kind}: ${ours} bytes, Pillow ${theirs}`);
+      const share = (n) => `${(100 * n / pcx).toFixed(1)} %`;
+      t.diagnostic(`${kind}: PNG ${share(alone)} of the PCX files alone, ${share(zipped)} in a zip, Pillow's ${share(theirs)}`);
+      assert.ok(alone <= theirs && zipped <= theirs, `${kind}: ${alone} and ${zipped} bytes, Pillow ${theirs}`);
     }
   } finally {
     rmSync(folder, { recursive: true, force: true });

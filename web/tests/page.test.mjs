@@ -19,7 +19,7 @@ import { unzipSync } from 'fflate';
 
 import { folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
-import { drawnPng } from '../png.js';
+import { drawnPng, isGreyRamp } from '../png.js';
 import { landed, launch } from './browsers.mjs';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
 import { makeNative, map, model, pack, packMany, runNative, sprite, texture, tga } from './wadpack.mjs';
@@ -94,7 +94,7 @@ function assertPngZip(zipped, runs) {
   const pngs = new Map([...want].filter(([, w]) => w.png).map(([path], k) => [`${k}.png`, entries[path]]));
   const read = pillow(pngs);
   [...want].filter(([, w]) => w.png).forEach(([path, w], k) => {
-    assert.equal(read[`${k}.png`].mode, 'P', path);
+    assert.equal(read[`${k}.png`].mode, w.look === 'opaque' && isGreyRamp(decodePcx(w.pcx).palette) ? 'L' : 'P', path);
     assert.deepEqual(read[`${k}.png`].rgba, drawnColours(w.pcx, w.look), path);
   });
   for (const [path, w] of want) if (!w.png) assert.deepEqual(entries[path], w.pcx, path);

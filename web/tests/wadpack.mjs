@@ -33,7 +33,7 @@ export function pack(textures) {
     bytes.push(0x43, 0, 0, 0, ...name16(t.name));
     at += lumps[k];
   });
-  for (const t of textures) bytes.push(...lump(t));
+  for (const t of textures) for (const v of lump(t)) bytes.push(v);
   return Uint8Array.from(bytes);
 }
 
@@ -44,7 +44,8 @@ function lump(t) {
   put32(t.width);
   put32(t.height);
   for (let level = 0, offset = 40; level < 4; offset += p >> (2 * level), ++level) put32(offset);
-  bytes.push(...t.pixels, ...new Uint8Array((p >> 2) + (p >> 4) + (p >> 6)));
+  for (const v of t.pixels) bytes.push(v);  // a spread of a large picture would pass the stack's limit
+  for (let k = (p >> 2) + (p >> 4) + (p >> 6); k > 0; --k) bytes.push(0);
   const entries = t.palette.length / 3;
   bytes.push(entries & 255, entries >> 8, ...t.palette);
   return bytes;
