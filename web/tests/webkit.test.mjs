@@ -2,7 +2,8 @@
 // (W3C WebDriver, spoken here over HTTP), under a virtual display (xvfb-run). WebKitGTK's workers
 // read no file, so the page reads each file whole and hands it over: every package's, map's,
 // model's and sprite's lines and files must still be the native program's, every picture drawn (a { texture's entry 255
-// transparent), and a search must narrow. Its downloads are not driven here.
+// transparent), and a search must narrow; a package made of images must be the native --make's,
+// read from the Blob the page saves (its downloads are not driven here).
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -13,7 +14,7 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { pathToFileURL } from 'node:url';
 
 import { readable } from '../names.js';
-import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
+import { makeNative, map, model, pack, runNative, sprite, texture, tga } from './wadpack.mjs';
 
 const kDriver = '/usr/bin/WebKitWebDriver';
 const kBrowser = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
@@ -110,4 +111,37 @@ test('webkit: converts every package into the native files and lines, draws them
     field.value = 'FENCE 64x64';
     field.dispatchEvent(new Event('input'));`);
   assert.equal(await run(`return document.querySelector('[data-action="save-zip"]').textContent`), 'Save the 1 PCX file found');
+});
+
+test('webkit: images made a package, the native --make\'s bytes', async (t) => {
+  const call = await session(t);
+  if (!call) return;
+  const scratch = mkdtempSync(join(tmpdir(), 'wad3-webkit-'));
+  t.after(() => rmSync(scratch, { recursive: true, force: true }));
+  const write = (name, bytes) => (writeFileSync(join(scratch, name), bytes), join(scratch, name));
+  const given = [write('wall.tga', tga(32, 16, (x, y) => [x * 8, y * 16, (x * y) & 255, 255])),
+                 write('{grate.tga', tga(16, 16, (x, y) => [200, 100, 50, (x + y) % 4 === 0 ? 0 : 255]))];
+  await call('POST', '/url', { url: pathToFileURL(join(build, 'wad3.html')).href });
+  const run = (script) => call('POST', '/execute/sync', { script, args: [] });
+  const input = Object.values(await call('POST', '/element', { using: 'css selector', value: 'input[data-input="make"]' }))[0];
+  await call('POST', `/element/${input}/value`, { text: given.join('\n') });
+  for (let waited = 0; (await run('return document.body.dataset.make')) !== 'ready'; waited += 100) {
+    assert.ok(waited < 120000, `the package was not made: ${await run('return document.body.dataset.make')}`);
+    await sleep(100);
+  }
+  assert.deepEqual(await run(`return [...document.querySelectorAll('#make figcaption')].map((c) => c.textContent)`),
+                   ['wall 32x16', '{grate 16x16']);
+  // The Blob the save button hands over, read back as base64.
+  const saved = await call('POST', '/execute/async', { args: [], script: `const done = arguments[arguments.length - 1];
+    const made = URL.createObjectURL;
+    URL.createObjectURL = (blob) => {
+      URL.createObjectURL = made;
+      const reader = new FileReader();
+      reader.onload = () => done(reader.result.split(',')[1]);
+      reader.readAsDataURL(blob);
+      return made(blob);
+    };
+    document.querySelector('[data-action="save-package"]').click();` });
+  assert.equal(makeNative(join(build, 'wad3'), scratch, ['out.wad', ...given]).status, 0);
+  assert.deepEqual(new Uint8Array(Buffer.from(saved, 'base64')), new Uint8Array(readFileSync(join(scratch, 'out.wad'))));
 });
