@@ -37,6 +37,11 @@ const licences = [];
 for (const [name, file] of [['@bjorn3/browser_wasi_shim', '@bjorn3/browser_wasi_shim/LICENSE-MIT'], ['fflate', 'fflate/LICENSE']]) {
   licences.push(`${name}:\n\n${(await readFile(new URL(`node_modules/${file}`, here), 'utf8')).trim()}`);
 }
+// stb_image, compiled into the program (Debian's libstb-dev): its licence closes its header.
+const stb = await readFile('/usr/include/stb/stb_image.h', 'utf8');
+const stbLicence = stb.slice(stb.lastIndexOf('This software is available under 2 licenses'), stb.lastIndexOf('*/')).trim();
+if (!stbLicence.includes('MIT License')) throw new Error('stb_image.h carries no licence where it should');
+licences.push(`stb_image, compiled into wad3.wasm:\n\n${stbLicence}`);
 const licenceText = licences.join('\n\n\n');
 if (licenceText.includes('-->')) throw new Error('a licence would end its comment');
 // Each placeholder once, by a function, so that no $ in the replacement is read as a pattern.
