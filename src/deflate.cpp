@@ -324,7 +324,17 @@ void Longest(const uint8_t* data, size_t size, size_t at, uint32_t from, uint32_
   *length = 0;
   for (uint32_t place = from; place != kNone && at - place <= kMaxDistance && chain-- > 0;) {
     const uint8_t *a = data + at, *b = data + place;
-    if (best < most && b[best] == a[best] && b[0] == a[0]) {
+    // A place that cannot pass the best so far is left by the bytes up to one past it.
+    bool passes = false;
+    if (best < most && best >= 3) {
+      uint32_t x, y;
+      std::memcpy(&x, a + best - 3, 4);
+      std::memcpy(&y, b + best - 3, 4);
+      passes = x == y;
+    } else if (best < most) {
+      passes = a[best] == b[best];
+    }
+    if (passes && b[0] == a[0]) {
       uint32_t same = 0;
       while (same + 8 <= most) {
         uint64_t x, y;
