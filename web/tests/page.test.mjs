@@ -311,7 +311,11 @@ test(`${browserName}: a game's folder dropped: every package below it, in path o
   const { paths, skipped } = gameFolder(write, scratch);
   const client = await page.createCDPSession();  // a drag from outside the page, as a person makes one
   const data = { items: [], files: [join(scratch, 'game')], dragOperationsMask: 1 };
-  for (const type of ['dragEnter', 'dragOver', 'drop']) await client.send('Input.dispatchDragEvent', { type, x: 400, y: 600, data });
+  // On the viewer's part of the page: what is dropped on the package being made goes there.
+  const { x, y, width, height } = await (await page.$('main .actions')).boundingBox();
+  for (const type of ['dragEnter', 'dragOver', 'drop']) {
+    await client.send('Input.dispatchDragEvent', { type, x: x + width / 2, y: y + height / 2, data });
+  }
   await whenDone(page);
   assert.deepEqual((await packageStates(page)).map((s) => s.path), paths);
   assert.equal(await page.$eval('#note', (n) => n.textContent), skippedNote(skipped));
