@@ -1,9 +1,11 @@
-// The encoder on any small image: decoding the file must give back the pixels and the
-// first 256 palette entries, zero-filled.
+// The encoders on any small image: decoding the PCX file must give back the pixels and the
+// first 256 palette entries, zero-filled; the PNG file, in any look, the size and the indices.
 #include <algorithm>
 
 #include "fuzz_check.h"
+#include "images.h"
 #include "pcx.h"
+#include "png.h"
 #include "pcxdecode.h"
 
 using namespace fuzzcheck;
@@ -32,5 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(decoded->width == width && decoded->height == height, "wrong size", path);
   Check(decoded->pixels == pixels, "wrong pixels", path);
   Check(decoded->palette == expected, "wrong palette", path);
+  fs::remove(path);
+
+  if (width == 0 || height == 0) return 0;  // no PNG holds such a picture
+  const fs::path pngPath = Root() / "out" / "image.png";
+  const std::string pngName = pngPath.string();
+  const PCXENCODE png = {pngName.c_str(), pixels.data(), width, height, palette.data(), entries};
+  Check(EncodePNG(&png, LOOK(data[3] >> 1 & 3)) == 1, "PNG not written", pngPath);
+  IMAGE read;
+  Check(OpenImage(pngName.c_str(), kPng, &read).empty(), "PNG refused", pngPath);
+  Check(DecodeImage(&read).empty(), "PNG not decoded", pngPath);
+  Check(read.width == width && read.height == height, "PNG of the wrong size", pngPath);
+  if (read.indexed) {
+    Check(read.pixels == pixels, "PNG of the wrong pixels", pngPath);
+  } else {  // grey levels, each its index
+    for (size_t i = 0; i < pixels.size(); ++i) Check(read.pixels[4 * i] == pixels[i], "wrong grey", pngPath);
+  }
+  fs::remove(pngPath);
   return 0;
 }

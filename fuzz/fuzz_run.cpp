@@ -1,12 +1,32 @@
-// The whole run on any package: nothing may appear outside the output folder, and every
-// file written must be a PCX whose rows decode to exactly their width.
+// The whole run on any package, as PCX files and then as PNG files: nothing may appear outside
+// the output folder, every PCX file's rows decode to exactly their width, and every PNG file is
+// read back as its PCX file's picture (a picture without pixels stays a PCX file).
 #include <fstream>
+#include <map>
 
-#include "fuzz_check.h"
-#include "pcxdecode.h"
 #include "extract.h"
+#include "fuzz_check.h"
+#include "images.h"
+#include "pcxdecode.h"
 
 using namespace fuzzcheck;
+
+namespace {
+
+void CheckFolders(const fs::path& root, const fs::path& package) {
+  for (const auto& entry : fs::directory_iterator(root)) {
+    Check(entry.path() == package || entry.path() == root / "out", "outside the output folder",
+          entry.path());
+  }
+}
+
+// A file's name without its four-letter ending; a texture's name may be empty, or a dot alone.
+std::string Stem(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return name.substr(0, name.size() - 4);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path& root = Root();
@@ -15,15 +35,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   EnumerateImages(package.string().c_str(), (root / "out/").string().c_str());
 
-  for (const auto& entry : fs::directory_iterator(root)) {
-    Check(entry.path() == package || entry.path() == root / "out", "outside the output folder",
-          entry.path());
-  }
+  CheckFolders(root, package);
+  std::map<std::string, pcxdecode::Image> pictures;  // by name, without ".pcx"
   for (const auto& entry : fs::directory_iterator(root / "out")) {
     Check(entry.is_regular_file() && !entry.is_symlink(), "not a plain file", entry.path());
     Check(entry.path().filename().string().ends_with(".pcx"), "not named .pcx", entry.path());
-    Check(pcxdecode::Decode(ReadFile(entry.path())).has_value(), "malformed PCX", entry.path());
+    const auto decoded = pcxdecode::Decode(ReadFile(entry.path()));
+    Check(decoded.has_value(), "malformed PCX", entry.path());
+    pictures[Stem(entry.path())] = *decoded;
     fs::remove(entry.path());
+  }
+
+  EnumerateImages(package.string().c_str(), (root / "out/").string().c_str(), true);
+  CheckFolders(root, package);
+  for (const auto& entry : fs::directory_iterator(root / "out")) {
+    const fs::path path = entry.path();
+    Check(entry.is_regular_file() && !entry.is_symlink(), "not a plain file", path);
+    const auto found = pictures.find(Stem(path));
+    Check(found != pictures.end(), "no PCX file of the same name", path);
+    const pcxdecode::Image& picture = found->second;
+    const bool empty = picture.width == 0 || picture.height == 0;
+    Check(path.filename().string().ends_with(empty ? ".pcx" : ".png"), "named for the other format",
+          path);
+    if (empty || picture.width > kMaxSide || picture.height > kMaxSide) {
+      fs::remove(path);
+      continue;
+    }
+    IMAGE image;
+    Check(OpenImage(path.string().c_str(), kPng, &image).empty(), "PNG refused", path);
+    Check(DecodeImage(&image).empty(), "PNG not decoded", path);
+    Check(image.width == picture.width && image.height == picture.height, "another size", path);
+    if (image.indexed) Check(image.pixels == picture.pixels, "other indices", path);
+    fs::remove(path);
   }
   return 0;
 }

@@ -62,6 +62,7 @@ uint32_t head3[kHash3Size];
 uint16_t symbols[kBlockSymbols];  // a byte, or kMatch | (length - kMinMatch)
 uint16_t distances[kBlockSymbols];
 constexpr uint16_t kMatch = 0x8000;
+constexpr uint16_t kMatchLength = 0x7FFF; /* a match's symbol less kMatch */
 uint8_t lengthCode[kMaxMatch + 1];  // length -> its code - 257
 uint8_t distanceCode[512];  // distance - 1 below 256, else 256 + ((distance - 1) >> 7) -> its code
 
@@ -175,7 +176,7 @@ struct CODES {
 uint64_t SymbolBits(const uint32_t* literals, const uint32_t* dists, const CODES& codes) {
   uint64_t bits = 0;
   for (int s = 0; s < kLiterals; ++s) {
-    bits += uint64_t{literals[s]} * (codes.literalLengths[s] + (s > kEnd ? kLengthExtra[s - kEnd - 1] : 0));
+    bits += uint64_t{literals[s]} * (codes.literalLengths[s] + (s > kEnd ? kLengthExtra[s - kEnd - 1] : 0u));
   }
   for (int d = 0; d < kDistances; ++d) bits += uint64_t{dists[d]} * (codes.distanceLengths[d] + kDistanceExtra[d]);
   return bits;
@@ -222,7 +223,7 @@ void PutSymbols(BITS* bits, size_t count, const CODES& codes) {
       Put(bits, codes.literalCodes[symbol], codes.literalLengths[symbol]);
       continue;
     }
-    const uint32_t length = (symbol & ~kMatch) + kMinMatch, code = lengthCode[length];
+    const uint32_t length = (symbol & kMatchLength) + kMinMatch, code = lengthCode[length];
     Put(bits, codes.literalCodes[kEnd + 1 + code], codes.literalLengths[kEnd + 1 + code]);
     Put(bits, length - kLengthBase[code], kLengthExtra[code]);
     const uint32_t distance = distances[k], dcode = static_cast<uint32_t>(DistanceCode(distance));
@@ -239,7 +240,7 @@ void Block(BITS* bits, size_t count, const uint8_t* raw, size_t size, bool last)
     if ((symbols[k] & kMatch) == 0) {
       ++literals[symbols[k]];
     } else {
-      ++literals[kEnd + 1 + lengthCode[(symbols[k] & ~kMatch) + kMinMatch]];
+      ++literals[kEnd + 1 + lengthCode[(symbols[k] & kMatchLength) + kMinMatch]];
       ++dists[DistanceCode(distances[k])];
     }
   }

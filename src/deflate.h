@@ -1,5 +1,5 @@
-// zlib streams, for the PNG files the page saves: deflated by lazy matching and Huffman codes
-// made for each block, as zlib does at its default level.
+// zlib streams, for the PNG files of --png and of the page: deflated by lazy matching and
+// Huffman codes made for each block, as zlib does at its default level.
 #pragma once
 
 #include <cstddef>

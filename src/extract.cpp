@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "bsp.h"
 #include "mdl.h"
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr size_t kPackageBuffer = 1 << 16; /* fewer, larger reads; textures run to 512 KiB */
+constexpr std::string_view kDecals = "decals.wad"; /* drawn by a rule of their own, in any case */
 
 struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
@@ -40,7 +42,7 @@ KIND KindOf(const WAD3HEAD& head) {
 }  // namespace
 
 int EnumerateFile(const char* FileName, const char* OutputFolder, GATHERED* gathered,
-                  unsigned kinds) {
+                  unsigned kinds, bool png) {
   char buffer[kPackageBuffer];  // outlives the stream, which is closed first
   const File file(fopen(FileName, "rb"));
   if (!file) {
@@ -55,7 +57,10 @@ int EnumerateFile(const char* FileName, const char* OutputFolder, GATHERED* gath
     return 1;
   }
   if (gathered == nullptr) printf("Filesize : %jd\n", static_cast<intmax_t>(status.st_size));
-  const RUN run = {fp, static_cast<uint64_t>(status.st_size), FileName, OutputFolder, gathered};
+  const bool decals = LastComponent(FileName).size() == kDecals.size() &&
+                      WithoutEnding(LastComponent(FileName), kDecals) == 0;
+  const RUN run = {fp,       static_cast<uint64_t>(status.st_size), FileName, OutputFolder,
+                   gathered, png,                                  decals};
   if (run.size < kHeadSize) return Fail(run, "WAD3 file is malformed.\n");
 
   const WAD3HEAD head = ReadHead(fp);
@@ -77,8 +82,8 @@ int EnumerateFile(const char* FileName, const char* OutputFolder, GATHERED* gath
   return Fail(run, "Invalid WAD3 header id.\n");
 }
 
-int EnumerateImages(const char* FileName, const char* OutputFolder) {
-  const int walked = EnumerateFile(FileName, OutputFolder, nullptr, kEveryKind);
+int EnumerateImages(const char* FileName, const char* OutputFolder, bool png) {
+  const int walked = EnumerateFile(FileName, OutputFolder, nullptr, kEveryKind, png);
   if (walked != 0) return walked;
   printf("\n");
   return 0;

@@ -12,7 +12,7 @@
  * Texture table: numtextures records of 80 bytes, record k at textureindex + 80 k:
  *    0  64    name             up to the first zero byte, 64 bytes at most; ".bmp" at its end
  *                              (in any case) is left out of the file's name
- *   64  u32   flags            not used
+ *   64  u32   flags            0x40: masked, entry 255 drawn transparent
  *   68  u32   width
  *   72  u32   height
  *   76  u32   index            position of width * height palette indices, rows top to bottom,
@@ -34,6 +34,7 @@ constexpr uint64_t kTexturesField = 180; /* numtextures, then textureindex */
 constexpr uint64_t kRecordSize = 80;
 constexpr uint32_t kPaletteEntries = 256;
 constexpr uint64_t kPaletteBytes = kPaletteEntries * 3;
+constexpr uint32_t kMaskedFlag = 0x40;
 constexpr std::string_view kBitmap = ".bmp"; /* what the skins were made from */
 
 MDLTEXTURE ReadTexture(FILE* fp) {
@@ -74,7 +75,8 @@ int EnumerateModel(const RUN& run) {
         texture.height,
         texture.index,
         texture.index + pixels,
-        kPaletteEntries};
+        kPaletteEntries,
+        (texture.flags & kMaskedFlag) != 0 ? kLookMasked : kLookOpaque};
     if (WritePicture(run, picture) != 0) return 1;
   }
   return 0;

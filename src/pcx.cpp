@@ -60,8 +60,6 @@ constexpr uint32_t kPaletteEntries = 256;
 
 constexpr size_t kImageBuffer = 1 << 16; /* fewer, larger writes */
 
-constexpr uint32_t kMaxWidth = 0xFFFF;   /* bytes per row is a 16-bit field */
-constexpr uint32_t kMaxHeight = 0x10000; /* window bottom, Height - 1, is a 16-bit field */
 
 void PutByte(unsigned value, FILE* fp) {
   putc_unlocked(static_cast<int>(value), fp);
@@ -199,23 +197,30 @@ void WritePalette(const PCXENCODE& image, FILE* fp) {
 
 }  // namespace
 
-int EncodePCX(const PCXENCODE* Encode) {
+FILE* CreateImage(const PCXENCODE* Encode) {
   const PCXENCODE& image = *Encode;
   const unsigned long width = image.Width;
   const unsigned long height = image.Height;
   // Sizes the 16-bit header fields cannot hold would make a file no reader decodes right.
-  if (image.Width > kMaxWidth || image.Height > kMaxHeight) {
+  if (image.Width > kMaxPcxWidth || image.Height > kMaxPcxHeight) {
     printf("Image too large : %s (%lux%lu)\n", image.FileName, width, height);
-    return 0;
+    return nullptr;
   }
-  char buffer[kImageBuffer];
   FILE* fp = fopen(image.FileName, "wb");  // binary: Windows would write each 0x0A as 0x0D 0x0A
   if (fp == nullptr) {
     printf("Could not create : %s\n", image.FileName);
-    return 0;
+    return nullptr;
   }
-  setvbuf(fp, buffer, _IOFBF, kImageBuffer);
   printf("%s (%lux%lu)\n", image.FileName, width, height);
+  return fp;
+}
+
+int EncodePCX(const PCXENCODE* Encode) {
+  const PCXENCODE& image = *Encode;
+  FILE* fp = CreateImage(Encode);
+  if (fp == nullptr) return 0;
+  char buffer[kImageBuffer];
+  setvbuf(fp, buffer, _IOFBF, kImageBuffer);
 
   WriteHeader(image, fp);
   const uint8_t* row = image.ImageData;

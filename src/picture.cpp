@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "pcx.h"
+#include "png.h"
 #include "tools.h"
 #include "wadfile.h"
 #include "win32.h"
@@ -30,7 +31,9 @@ namespace {
 constexpr char kPathSeparator = '/';
 constexpr char kWindowsSeparator = '\\';
 constexpr char kWindowsStream = ':'; /* file:stream */
-constexpr char kSuffix[] = ".pcx";
+constexpr char kSuffix[] = ".pcx", kPngSuffix[] = ".png";
+static_assert(sizeof kSuffix == sizeof kPngSuffix, "a path's room holds either");
+constexpr char kMasked = '{'; /* a texture drawn with entry 255 transparent */
 // Names Windows keeps for devices, beside COM1 and LPT1 and the like; CONIN$ and CONOUT$ are
 // the console's input and output.
 constexpr std::wstring_view kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
@@ -67,6 +70,11 @@ bool IsMalformedName(const char* name, size_t length) {
           memchr(name, kWindowsStream, length) != nullptr || IsWindowsDevice(name, length));
 }
 
+std::string_view LastComponent(std::string_view path) {
+  const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 size_t WithoutEnding(std::string_view name, std::string_view ending) {
   if (name.size() < ending.size()) return name.size();
   const char* const tail = name.data() + name.size() - ending.size();
@@ -99,10 +107,11 @@ int ExtractTexture(const RUN& run, uint64_t mippos, bool inMap) {
   const uint64_t pixels = uint64_t{mip.width} * mip.height;
   const uint64_t mipChain = AddClamped(AddClamped(pixels, pixels / 4), pixels / 16 + pixels / 64);
   // The name ends at its first zero byte or with its field.
+  const LOOK look = run.decals ? kLookDecal : mip.name[0] == kMasked ? kLookMasked : kLookOpaque;
   const PICTURE picture = {
       mip.name,       strnlen(mip.name, kWad3NameSize), mip.width,
       mip.height,     mippos + mip.offsets[0],          AddClamped(mippos + kMipHeadSize, mipChain),
-      kCountedPalette};
+      kCountedPalette, look};
   const int written = WritePicture(run, picture);
   if (written == 0 && run.gathered != nullptr) run.gathered->textures.push_back(mippos);
   return written;
@@ -118,8 +127,9 @@ int WritePicture(const RUN& run, const PICTURE& picture) {
   const size_t pathSize = strlen(run.OutputFolder) + picture.nameLength + sizeof kSuffix;
   const auto FileName = Allocate<char>(pathSize);
   if (!FileName) return Fail(run, "Out of memory (FileName).\n");
+  const bool png = run.png && picture.width != 0 && picture.height != 0;
   snprintf(FileName.get(), pathSize, "%s%.*s%s", run.OutputFolder,
-           static_cast<int>(picture.nameLength), picture.name, kSuffix);
+           static_cast<int>(picture.nameLength), picture.name, png ? kPngSuffix : kSuffix);
 
   if (!SeekTo(fp, picture.palette, size)) return CannotRead(run);
   const bool counted = picture.paletteSize == kCountedPalette;
@@ -145,7 +155,9 @@ int WritePicture(const RUN& run, const PICTURE& picture) {
   if (run.gathered != nullptr) return 0;  // checked, not written
   const PCXENCODE pcxEncode = {FileName.get(), ImageData.get(), picture.width,
                                picture.height, Palette.get(),   paletteSize};
-  if (EncodePCX(&pcxEncode) == 0) return Fail(run, "Something went wrong...\n");
+  if ((png ? EncodePNG(&pcxEncode, picture.look) : EncodePCX(&pcxEncode)) == 0) {
+    return Fail(run, "Something went wrong...\n");
+  }
   return 0;
 }
 

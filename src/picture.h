@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "png.h"
+
 // What a check of a file for --make keeps instead of writing its pictures: where each texture's
 // header lies, and how many lumps were no texture.
 struct GATHERED {
@@ -22,6 +24,8 @@ struct RUN {
   const char* FileName;      // as given, for the lines
   const char* OutputFolder;  // put before every image's name
   GATHERED* gathered;        // when not null, every check is made and nothing is written
+  bool png = false;          // pictures written as PNG files, drawn as the game draws them
+  bool decals = false;       // a package named decals.wad, drawn by the decals' rule
 };
 
 // a + b, held at UINT64_MAX where it would wrap: a position that far lies past any file.
@@ -32,6 +36,9 @@ inline uint64_t AddClamped(uint64_t a, uint64_t b) {
 // The length of `name` without `ending` (lower case) where the name ends with it in any case, as
 // a file's name ends in ".bmp" or ".SPR".
 size_t WithoutEnding(std::string_view name, std::string_view ending);
+
+// The last component of a path, where '/' (and on Windows '\\') separates them.
+std::string_view LastComponent(std::string_view path);
 
 // A name that would place its file outside the output folder, or not in a file of its own.
 bool IsMalformedName(const char* name, size_t length);
@@ -51,11 +58,13 @@ struct PICTURE {
   uint64_t pixels;       // position of width x height palette indices, rows top to bottom
   uint64_t palette;      // position of the palette: entries of red, green, blue
   uint32_t paletteSize;  // its entries, or kCountedPalette
+  LOOK look;             // how the game draws it, for a PNG file
 };
 // A palette whose u16 entry count lies just before its entries, at `palette`: a package's.
 constexpr uint32_t kCountedPalette = UINT32_MAX;
 
-// Reads the picture's palette and pixels and writes it as OutputFolder + name + ".pcx", with
+// Reads the picture's palette and pixels and writes it as OutputFolder + name + ".pcx" (".png"
+// for a PNG run, but where a side is 0, which no PNG holds), with
 // every check, line and mend a package's texture has. Returns 0 to go on with the walk, 1 after
 // printing why the run ends.
 int WritePicture(const RUN& run, const PICTURE& picture);

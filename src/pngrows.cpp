@@ -72,6 +72,54 @@ std::vector<uint8_t> PngRows(const uint8_t* pixels, uint32_t width, uint32_t hei
   return zlib;
 }
 
+namespace {
+
+// CRC-32 (as zip files and PNG chunks have it), four bytes a step: table k gives the CRC of a
+// byte followed by k zeros.
+struct CRCTABLES {
+  uint32_t t[4][256];
+};
+constexpr CRCTABLES MakeCrcTables() {
+  CRCTABLES tables = {};
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    tables.t[0][n] = c;
+  }
+  for (int k = 1; k < 4; ++k) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      tables.t[k][n] = (tables.t[k - 1][n] >> 8) ^ tables.t[0][tables.t[k - 1][n] & 255];
+    }
+  }
+  return tables;
+}
+constexpr CRCTABLES kCrc = MakeCrcTables();
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* bytes, size_t size) {
+  const auto& t = kCrc.t;
+  uint32_t c = 0xFFFFFFFF;
+  size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    c ^= uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8 | uint32_t{bytes[i + 2]} << 16 |
+         uint32_t{bytes[i + 3]} << 24;
+    c = t[3][c & 255] ^ t[2][(c >> 8) & 255] ^ t[1][(c >> 16) & 255] ^ t[0][c >> 24];
+  }
+  for (; i < size; ++i) c = t[0][(c ^ bytes[i]) & 255] ^ (c >> 8);
+  return ~c;
+}
+
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+  const auto big32 = [&out](uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+  };
+  big32(static_cast<uint32_t>(size));
+  out.insert(out.end(), type, type + 4);
+  if (size != 0) out.insert(out.end(), data, data + size);
+  big32(Crc32(out.data() + out.size() - size - 4, size + 4));
+}
+
 bool IsGreyRamp(const uint8_t* palette) {
   for (size_t k = 0; k < kPaletteSize; ++k) {
     if (palette[k] != k / 3) return false;
@@ -81,7 +129,7 @@ bool IsGreyRamp(const uint8_t* palette) {
 
 bool PcxPixels(const uint8_t* file, size_t size, uint32_t* width, uint32_t* height, std::vector<uint8_t>* pixels) {
   constexpr size_t kHeader = 128, kPaletteBlock = 1 + kPaletteSize;
-  constexpr uint8_t kRunFlag = 0xC0;
+  constexpr uint8_t kRunFlag = 0xC0, kRunCount = 0x3F;
   if (size < kHeader + kPaletteBlock || file[0] != 0x0A || file[3] != 8) return false;
   const auto field = [&](size_t at) { return uint32_t{file[at]} | uint32_t{file[at + 1]} << 8; };
   *width = field(66);
@@ -100,7 +148,7 @@ bool PcxPixels(const uint8_t* file, size_t size, uint32_t* width, uint32_t* heig
         out[x++] = byte;
         continue;
       }
-      const size_t count = byte & ~kRunFlag;
+      const size_t count = byte & kRunCount;
       if (at >= end || count == 0 || x + count > rowEnd) return false;
       std::memset(out + x, file[at++], count);
       x += count;
@@ -108,74 +156,3 @@ bool PcxPixels(const uint8_t* file, size_t size, uint32_t* width, uint32_t* heig
   }
   return at == end && file[end] == 0x0C;
 }
-
-#ifdef __wasi__
-// What the page's workers call, with no run of the program: a slice of PCX files goes into the
-// room png_input gives, followed by a u32 position and a u32 length for each, and png_batch
-// leaves at png_output, for each, a u32 length, the u32 CRC-32 of its rows' zlib stream and the
-// stream (length 0: the file was none the program writes, or there was no room). Plain pointers, so that nothing here needs
-// constructing or destroying between calls.
-namespace {
-uint8_t* input = nullptr;
-
-// CRC-32 (as zip files and PNG chunks have it), four bytes a step: table k gives the CRC of a
-// byte followed by k zeros.
-uint32_t crcTables[4][256];
-uint32_t Crc32(const uint8_t* bytes, size_t size) {
-  if (crcTables[0][1] == 0) {
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      crcTables[0][n] = c;
-    }
-    for (int k = 1; k < 4; ++k) {
-      for (uint32_t n = 0; n < 256; ++n) crcTables[k][n] = (crcTables[k - 1][n] >> 8) ^ crcTables[0][crcTables[k - 1][n] & 255];
-    }
-  }
-  uint32_t c = 0xFFFFFFFF;
-  size_t i = 0;
-  for (; i + 4 <= size; i += 4) {
-    c ^= uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8 | uint32_t{bytes[i + 2]} << 16 | uint32_t{bytes[i + 3]} << 24;
-    c = crcTables[3][c & 255] ^ crcTables[2][(c >> 8) & 255] ^ crcTables[1][(c >> 16) & 255] ^ crcTables[0][c >> 24];
-  }
-  for (; i < size; ++i) c = crcTables[0][(c ^ bytes[i]) & 255] ^ (c >> 8);
-  return ~c;
-}
-size_t inputRoom = 0;
-uint8_t* output = nullptr;
-}  // namespace
-
-extern "C" __attribute__((export_name("png_input"))) uint8_t* PngInput(uint32_t size) {
-  if (size > inputRoom) {
-    free(input);
-    input = static_cast<uint8_t*>(malloc(size));
-    inputRoom = input != nullptr ? size : 0;
-  }
-  return input;
-}
-
-// The length of what lies at png_output, or 0 where there was no room.
-extern "C" __attribute__((export_name("png_batch"))) uint32_t PngBatch(uint32_t bytes, uint32_t count) {
-  if (input == nullptr || bytes > inputRoom || (inputRoom - bytes) / 8 < count) return 0;
-  std::vector<uint8_t> made, pixels;
-  for (uint32_t k = 0; k < count; ++k) {
-    uint32_t place[2], width = 0, height = 0;
-    std::memcpy(place, input + bytes + 8 * size_t{k}, sizeof place);
-    std::vector<uint8_t> zlib;
-    if (place[0] <= bytes && place[1] <= bytes - place[0] && PcxPixels(input + place[0], place[1], &width, &height, &pixels)) {
-      zlib = PngRows(pixels.data(), width, height, IsGreyRamp(input + place[0] + place[1] - kPaletteSize));
-    }
-    const uint32_t fields[2] = {static_cast<uint32_t>(zlib.size()), Crc32(zlib.data(), zlib.size())};
-    const uint8_t* raw = reinterpret_cast<const uint8_t*>(fields);
-    made.insert(made.end(), raw, raw + sizeof fields);
-    made.insert(made.end(), zlib.begin(), zlib.end());
-  }
-  free(output);
-  output = static_cast<uint8_t*>(malloc(made.size()));
-  if (output == nullptr) return 0;
-  std::memcpy(output, made.data(), made.size());
-  return static_cast<uint32_t>(made.size());
-}
-
-extern "C" __attribute__((export_name("png_output"))) const uint8_t* PngOutput() { return output; }
-#endif

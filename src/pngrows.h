@@ -1,4 +1,4 @@
-// The pixels of the page's PNG files, filtered and deflated: the zlib stream of a PNG's IDAT.
+// PNG's parts: the rows filtered and deflated (the zlib stream of an IDAT), and the chunks.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,13 @@ constexpr size_t kPaletteSize = 256 * 3;
 
 // Whether the 256 entries are the grey ramp: each entry the grey of its own index.
 bool IsGreyRamp(const uint8_t* palette);
+
+// The CRC-32 of `size` bytes, as PNG chunks and zip files have it.
+uint32_t Crc32(const uint8_t* bytes, size_t size);
+
+// Appends the PNG chunk of `type` (4 letters) and `size` bytes of `data`, framed by its length
+// and CRC-32.
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size);
 
 // The pixels of a PCX file as the program writes them (8 bits, one plane, 256-colour palette at
 // its end), with its width and height; false for any other file.

@@ -6,8 +6,10 @@
  * Header, 42 bytes at offset 0:
  *    0  4     "IDSP"
  *    4  u32   version          2
- *    8  u32   type, format (how the game draws it), bounding radius, max width, max height:
- *             not used here
+ *    8  u32   type             not used here
+ *   12  u32   format           how the game draws it: 0 normal, 1 additive, 2 index-alpha,
+ *                              3 alpha-test
+ *   16  u32   bounding radius, max width, max height: not used here
  *   28  u32   numframes
  *   32  u32   beam length, sync type: not used
  *   40  u16   palette count n, then n entries of red, green, blue
@@ -44,8 +46,8 @@ constexpr uint64_t kTypeField = 8; /* the header's fields after the magic and th
 constexpr uint64_t kWordSize = 4;
 constexpr uint64_t kPictureHeadSize = 16; /* origin x, y, width, height */
 constexpr uint32_t kSingle = 0, kGroup = 1;
+constexpr uint32_t kIndexAlpha = 2, kAlphaTest = 3; /* formats */
 constexpr std::string_view kEnding = ".spr";
-constexpr std::string_view kSeparators = kWindowsNames ? "/\\" : "/"; /* Windows' '\\' too */
 
 SPRHEAD ReadHead(FILE* fp) {
   SPRHEAD head;
@@ -64,8 +66,7 @@ SPRHEAD ReadHead(FILE* fp) {
 // The pictures' names begin with the sprite file's name: its last path component (on Windows
 // '\\' separates components too) without a final ".spr" in any case.
 std::string_view Stem(std::string_view path) {
-  const size_t slash = path.find_last_of(kSeparators);
-  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  path = LastComponent(path);
   path.remove_suffix(path.size() - WithoutEnding(path, kEnding));
   return path;
 }
@@ -90,6 +91,9 @@ int EnumerateSprite(const RUN& run) {
   const size_t nameSize = stem.size() + 1 + std::numeric_limits<uint64_t>::digits10 + 2;
   const std::unique_ptr<char[]> name(new (std::nothrow) char[nameSize]);
   if (!name) return Fail(run, "Out of memory (FileName).\n");
+  const LOOK look = head.format == kIndexAlpha ? kLookIndexAlpha
+                    : head.format == kAlphaTest ? kLookMasked
+                                                : kLookOpaque;
   uint64_t at = kSpriteHeadSize + paletteBytes, number = 0;  // never past the end of the file
   for (uint64_t frame = 0; frame < head.numframes; ++frame) {
     if (at + kWordSize > run.size) return Malformed(run);
@@ -119,7 +123,7 @@ int EnumerateSprite(const RUN& run) {
                                   static_cast<int>(stem.size()), stem.data(), number);
       const PICTURE picture = {
           name.get(),  static_cast<size_t>(length), width, height, pixels, kSpriteHeadSize,
-          head.palette};
+          head.palette, look};
       if (WritePicture(run, picture) != 0) return 1;
       at = end;
     }

@@ -195,6 +195,31 @@ TEST_F(Run, ReportsATextureLargerThanMemory) {
   EXPECT_TRUE(r.files.empty());
 }
 
+// A picture whose pixels fit, but not its PNG file's rows besides: the file is not left behind.
+TEST_F(Run, ReportsAPngFileLargerThanMemory) {
+  if (kWindows) GTEST_SKIP() << "Windows has no address-space limit to set on one process";
+  if (kWasi) GTEST_SKIP() << "wad3.wasm stops where its memory ends";
+#if defined(WAD3_SANITIZE) || defined(WAD3_EMULATOR)
+  GTEST_SKIP() << "the sanitizer's shadow memory or the emulator needs more address space";
+#endif
+  const uint32_t side = 4096;  // 16 MiB of pixels, and as much again for each copy of the rows
+  memoryLimit_ = 48 << 20;
+  Bytes package = Package({Make("first", 4, 4), Make("huge", 1, 1)}, true);
+  const wadpack::Found huge = wadpack::Read(package).at(1);
+  wadpack::Set32(package, huge.mip + wadpack::kWidthField, side);
+  wadpack::Set32(package, huge.mip + wadpack::kHeightField, side);
+  WriteFile(root_ / "p.wad", package);
+  const uint64_t size = huge.pixels + uint64_t{side} * side;
+  fs::resize_file(root_ / "p.wad", size);  // the pixels a sparse tail
+  const Result r = Wad3({"--png", "../p.wad"});
+  EXPECT_EQ(r.out, "Filesize : " + std::to_string(size) +
+                       "\n./first.png (4x4)\n./huge.png (4096x4096)\nOut of memory : ./huge.png\n"
+                       "Something went wrong...\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.files.size(), 1u);
+  EXPECT_TRUE(r.files.contains("first.png"));
+}
+
 // A texture stored 3 GiB into its package: the size and every position need 64 bits, on
 // 32-bit systems and on Windows too. The gap before it is sparse.
 TEST_F(Run, ReadsTexturesPast2GiB) {
@@ -267,13 +292,42 @@ TEST_F(Run, ReportsPackagesThatCannotBeRead) {
   EXPECT_EQ(r.status, 1);
 }
 
+// The usage line of the form used, for any other count of words or a word that is no option
+// of it (a file of such a name is ./-NAME); --help and --version answer.
 TEST_F(Run, PrintsUsageForAnyOtherArgumentCount) {
-  for (const auto& args : {std::vector<std::string>{}, {"a.wad", "b.wad"}}) {
+  const std::string usage = "USAGE:  WAD3 filename.wad\n", png = "USAGE:  WAD3 --png filename.wad\n",
+                    make = "USAGE:  WAD3 --make [--dither] package.wad input...\n";
+  WriteFile(root_ / "-x", Package({Make("t", 2, 2)}));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, usage},
+      {{"a.wad", "b.wad"}, usage},
+      {{"-x"}, usage},
+      {{"--versions"}, usage},
+      {{"--help", "a.wad"}, usage},
+      {{"--png"}, png},
+      {{"--png", "-h"}, png},
+      {{"--png", "a.wad", "b.wad"}, png},
+      {{"--make", "--png", "out.wad", "../-x"}, make},
+      {{"--make", "out.wad", "-x"}, make},
+  };
+  for (const auto& [args, line] : cases) {
     const Result r = Wad3(args);
-    EXPECT_EQ(r.out, "USAGE:  WAD3 filename.wad\n");
+    EXPECT_EQ(r.out, line) << args.size();
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.files.empty());
   }
+  for (const std::string help : {"--help", "-h"}) {
+    const Result r = Wad3({help});
+    EXPECT_TRUE(r.out.starts_with(usage + "        WAD3 --png filename.wad\n")) << r.out;
+    for (const char* option : {"--png", "--make", "--dither", "--help", "--version"})
+      EXPECT_NE(r.out.find("\n  " + std::string(option)), std::string::npos) << option;
+    EXPECT_EQ(r.status, 0);
+  }
+  const Result version = Wad3({"--version"});
+  EXPECT_EQ(version.out, "wad3 " WAD3_VERSION "\n");
+  EXPECT_EQ(version.status, 0);
+  const Result named = Wad3({"../-x"});
+  EXPECT_EQ(named.out, SizeLine(Package({Make("t", 2, 2)})) + "./t.pcx (2x2)\n\n");
 }
 
 // Windows reads some names as a folder, a stream or a device: there they end the run before
@@ -346,6 +400,18 @@ void ExpectEnding(const Ending& c, const Result& r, const Texture& first) {
 }
 
 const std::string kDone = "./first.pcx (4x4)\n", kWrong = "Something went wrong...\n";
+
+// The same ending where the pictures are written as PNG files.
+Ending AsPng(Ending c) {
+  const auto png = [](std::string text) {
+    for (size_t at = text.find(".pcx"); at != std::string::npos; at = text.find(".pcx", at))
+      text.replace(at, 4, ".png");
+    return text;
+  };
+  c.lines = png(c.lines);
+  for (std::string& file : c.left) file = png(file);
+  return c;
+}
 
 TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
   const Texture first = Make("first", 4, 4), second = Make("second", 8, 8);
@@ -479,6 +545,12 @@ TEST_F(Run, EndsAtTheFirstProblemAndKeepsEarlierFiles) {
     fs::create_directory(work_);
     if (c.setup == "dir") fs::create_directory(work_ / "second.pcx");
     ExpectEnding(c, Convert(c.package, c.name), first);
+    // The same ending as PNG files, every line naming the .png file.
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    if (c.setup == "dir") fs::create_directory(work_ / "second.png");
+    WriteFile(root_ / c.name, c.package);
+    ExpectEnding(AsPng(c), Wad3({"--png", "../" + c.name}), first);
   }
   const Result missing = Wad3({"../missing.wad"});
   EXPECT_EQ(missing.out, "File not found : ../missing.wad\n");
@@ -507,6 +579,10 @@ TEST_F(Run, RemovesAFileTheDiskHadNoRoomFor) {
     fs::create_directory(work_);
     fs::create_symlink("/dev/full", work_ / "second.pcx");
     ExpectEnding(c, Convert(c.package), first);
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    fs::create_symlink("/dev/full", work_ / "second.png");
+    ExpectEnding(AsPng(c), Wad3({"--png", "../p.wad"}), first);
   }
 }
 
@@ -623,6 +699,11 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
   const std::vector<std::string> strace = StraceCommand();
   readers_ = false;  // the files are compared with the clean run's, which the readers checked
   for (const auto& [name, bytes, images] : files) {
+   for (const std::string ending : {".pcx", ".png"}) {
+    // As PCX files, then as PNG files: those of a package, as every walk reads alike.
+    if (ending == ".png" && name != "p.wad") continue;
+    const std::vector<std::string> options = ending == ".png" ? std::vector<std::string>{"--png"}
+                                                                : std::vector<std::string>{};
     WriteFile(root_ / name, bytes);
     const fs::path root = fs::weakly_canonical(root_), work = fs::weakly_canonical(work_);
     const std::string path = (root / name).string();  // as strace names it: no "../"
@@ -630,8 +711,8 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
     std::string lines;
     for (const auto& [image, t] : images) {
       traced.insert(traced.end(),
-                    {"-P", "./" + image + ".pcx", "-P", (work / image).string() + ".pcx"});
-      lines += "./" + image + ".pcx (" + std::to_string(t->width) + "x" +
+                    {"-P", "./" + image + ending, "-P", (work / image).string() + ending});
+      lines += "./" + image + ending + " (" + std::to_string(t->width) + "x" +
                std::to_string(t->height) + ")\n";
     }
     fs::remove_all(work_);
@@ -640,7 +721,9 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
     tracer_.insert(tracer_.end(), {"-o", (root / "trace").string()});
     tracer_.insert(tracer_.end(), traced.begin(), traced.end());
     readers_ = true;
-    const Result clean = Wad3({path});
+    std::vector<std::string> args = options;
+    args.push_back(path);
+    const Result clean = Wad3(args);
     readers_ = false;
     if (clean.err.find("ptrace") != std::string::npos && !ToolsRequired())
       GTEST_SKIP() << "strace may not trace here: " << clean.err;
@@ -666,13 +749,14 @@ TEST_F(Run, FailsEveryCallInTurnAndLosesNothing) {
           tracer_ = strace;
           tracer_.insert(tracer_.end(), {"-o", "/dev/null", "-e", "inject=" + when});
           tracer_.insert(tracer_.end(), traced.begin(), traced.end());
-          ExpectNothingLost(clean, Wad3({path}), made, path,
+          ExpectNothingLost(clean, Wad3(args), made, path,
                             name + " " + when + " on " + made.target);
           ++runs;
         }
       }
       EXPECT_GT(runs, 0u) << name << " " << names[0];
     }
+   }
   }
 }
 

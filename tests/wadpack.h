@@ -31,6 +31,7 @@ struct Texture {
   char type = 'C';        // directory entry's lump type
   std::string entryName;  // directory entry's name; the texture name when empty
   bool named = false;     // in a map: only named there, its header alone, held by a package
+  uint32_t flags = 0;     // a model's skin: 0x40 drawn masked
 };
 
 inline void Put16(Bytes& out, uint32_t value) {
@@ -167,7 +168,7 @@ inline Bytes Model(const std::vector<Texture>& skins, uint32_t before = 0) {
   for (const Texture& t : skins) {
     for (size_t i = 0; i < 64; ++i)
       out.push_back(i < t.name.size() ? static_cast<uint8_t>(t.name[i]) : 0);
-    for (uint32_t field : {0u, t.width, t.height, at}) Put32(out, field);
+    for (uint32_t field : {t.flags, t.width, t.height, at}) Put32(out, field);
     at += static_cast<uint32_t>(t.pixels.size() + 768);
   }
   for (const Texture& t : skins) {
