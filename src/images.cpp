@@ -63,6 +63,8 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
+#include "pngrows.h"
+
 namespace {
 
 constexpr uint64_t kMaxFile = uint64_t{1} << 28; /* 256 MiB: a 2048 x 2048 image sixteen times over */
@@ -71,7 +73,6 @@ constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'
 constexpr size_t kChunkFrame = 12; /* length, type, CRC */
 constexpr uint32_t kIhdrSize = 13;
 constexpr uint8_t kPngIndexed = 3;
-constexpr uint32_t kCrcPolynomial = 0xEDB88320;
 
 constexpr size_t kBmpFileHeader = 14;
 constexpr size_t kBmpCoreHeader = 12, kBmpInfoHeader = 40;
@@ -101,26 +102,6 @@ uint32_t Little16(const uint8_t* p) {
 uint32_t Little32(const uint8_t* p) {
   return Little16(p) | Little16(p + 2) << 16;
 }
-void PutBig32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-uint32_t Crc32(const uint8_t* bytes, size_t count) {
-  uint32_t crc = ~uint32_t{0};
-  for (size_t i = 0; i < count; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = crc >> 1 ^ (kCrcPolynomial & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
-
-void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
-  PutBig32(out, static_cast<uint32_t>(size));
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data, data + size);
-  PutBig32(out, Crc32(out.data() + out.size() - size - 4, size + 4));
-}
-
 // Walks the chunks, checking each one's length and CRC. Of an indexed image, keeps its palette
 // and builds in `indexed` the same image with the palette that makes each pixel's red its index.
 std::string WalkPng(IMAGE* image, std::vector<uint8_t>* indexed) {
@@ -130,7 +111,7 @@ std::string WalkPng(IMAGE* image, std::vector<uint8_t>* indexed) {
     return "not a PNG file";
   }
   uint8_t colourType = 0;
-  bool ended = false;
+  bool ended = false, rowsBegun = false, rowsEnded = false;
   std::vector<uint8_t> idat;
   for (size_t at = sizeof kPngSignature, first = at; !ended; first = 0) {
     if (file.size() - at < kChunkFrame) return "truncated";
@@ -143,6 +124,14 @@ std::string WalkPng(IMAGE* image, std::vector<uint8_t>* indexed) {
     }
     const std::string_view name(reinterpret_cast<const char*>(type), 4);
     if ((first != 0) != (name == "IHDR")) return "not a PNG file: IHDR is not its first chunk";
+    // The rows' chunks one after another, the palette before them, as libpng insists.
+    if (name == "IDAT") {
+      if (rowsEnded) return "its chunks are out of order";
+      rowsBegun = true;
+    } else if (rowsBegun) {
+      rowsEnded = true;
+      if (name == "PLTE") return "its chunks are out of order";
+    }
     if (name == "IHDR") {
       if (length != kIhdrSize) return "a corrupt IHDR chunk";
       image->width = Big32(data);

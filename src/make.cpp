@@ -25,6 +25,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,8 @@ struct ENTRY {
 // What the run has gathered and counted.
 struct MAKE {
   const char* package;
+  FILEID packageId;  // the package as it lies on disk already, never read from a folder
+  bool packageFound;
   bool decals, dither;
   std::vector<ENTRY> entries;
   std::map<std::string, size_t> places;  // each name in lower case, and its entry
@@ -89,12 +92,6 @@ std::string Lower(std::string_view name) {
   std::string lower(name);
   for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   return lower;
-}
-
-// The last component of a path, where '/' (and on Windows '\\') separates them.
-std::string_view LastComponent(std::string_view path) {
-  const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 std::string_view NameOf(const char (&name)[kWad3NameSize]) {
@@ -216,8 +213,8 @@ void CheckCopies(MAKE* make, const std::string& path) {
     return;
   }
   if (gathered.otherLumps != 0) {
-    printf("%s : %" PRIu64 " lumps that are no texture skipped\n", path.c_str(),
-           gathered.otherLumps);
+    printf("%s : %" PRIu64 " %s skipped\n", path.c_str(), gathered.otherLumps,
+           gathered.otherLumps == 1 ? "lump that is no texture" : "lumps that are no texture");
   }
   const File file(fopen(path.c_str(), "rb"));
   if (!file) return Problem(make, path, "cannot be read");
@@ -268,6 +265,9 @@ void Walk(MAKE* make, const std::string& folder, unsigned depth, std::vector<std
       }
     } else if (InputOf(path) == kOther) {
       ++make->skipped;
+    } else if (make->packageFound && SameFile(path.c_str(), make->packageId)) {
+      // Read back, its old textures would replace the very images being made into it anew.
+      printf("%s : the package being made, skipped\n", path.c_str());
     } else {
       files->push_back(path);
     }
@@ -389,31 +389,67 @@ std::string Build(const MAKE& make, const ENTRY& entry, TEXTURE* texture) {
   return problem;
 }
 
+// Makes and writes every texture, then the directory. Returns the exit status.
+int WriteEntries(MAKE* make, WADWRITE* package) {
+  for (const ENTRY& entry : make->entries) {
+    TEXTURE texture;
+    const std::string problem = Build(*make, entry, &texture);
+    if (!problem.empty() || !AddTexture(package, texture)) {
+      printf("%s : %s\n", entry.path.c_str(),
+             problem.empty() ? "the package would pass 4 GiB" : problem.c_str());
+      printf("Nothing written : %s\n", make->package);
+      AbandonPackage(package);
+      return 1;
+    }
+    printf("%.*s (%" PRIu32 "x%" PRIu32 ")\n", int(NameOf(entry.name).size()), entry.name,
+           texture.width, texture.height);
+  }
+  if (!FinishPackage(package)) {
+    printf("Could not write : %s\n", make->package);
+    return 1;
+  }
+  printf("%zu texture%s written to %s\n", make->entries.size(),
+         make->entries.size() == 1 ? "" : "s", make->package);
+  return 0;
+}
+
 int Write(MAKE* make) {
   WADWRITE package;
   if (!BeginPackage(&package, make->package)) {
     printf("Could not create : %s\n", package.part.c_str());
     return 1;
   }
-  for (const ENTRY& entry : make->entries) {
-    TEXTURE texture;
-    const std::string problem = Build(*make, entry, &texture);
-    if (!problem.empty() || !AddTexture(&package, texture)) {
-      printf("%s : %s\n", entry.path.c_str(),
-             problem.empty() ? "the package would pass 4 GiB" : problem.c_str());
-      printf("Nothing written : %s\n", make->package);
-      AbandonPackage(&package);
-      return 1;
-    }
-    printf("%.*s (%" PRIu32 "x%" PRIu32 ")\n", int(NameOf(entry.name).size()), entry.name,
-           texture.width, texture.height);
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    return WriteEntries(make, &package);
+#if defined(__cpp_exceptions)
+  } catch (const std::bad_alloc&) {
+    AbandonPackage(&package);
+    throw;
   }
-  if (!FinishPackage(&package)) {
-    printf("Could not write : %s\n", make->package);
+#endif
+}
+
+
+// Checks every input, then writes the package where nothing is wrong. Returns the exit status.
+int Check(MAKE* make, const std::vector<const char*>& inputs) {
+  for (const char* input : inputs) CheckInput(make, input);
+  if (make->skipped != 0) {
+    printf("%" PRIu64 " %s skipped\n", make->skipped,
+           make->skipped == 1 ? "file that is no image, package or map"
+                             : "files that are no image, package or map");
+  }
+  if (make->problems != 0) {
+    printf("Nothing written : %s (%u problem%s)\n", make->package, make->problems,
+           make->problems == 1 ? "" : "s");
     return 1;
   }
-  printf("%zu textures written to %s\n", make->entries.size(), make->package);
-  return 0;
+  if (make->entries.empty()) {
+    printf("No texture to write : %s\n", make->package);
+    return 1;
+  }
+  return Write(make);
 }
 
 }  // namespace
@@ -424,6 +460,9 @@ int MakePackage(int count, char** args) {
   for (int i = 0; i < count; ++i) {
     if (args[i] == kDither) {
       make.dither = true;
+    } else if (args[i][0] == '-') {  // no option of --make: a file of such a name is ./-NAME
+      fputs(kUsage, stdout);
+      return 1;
     } else {
       words.push_back(args[i]);
     }
@@ -433,19 +472,16 @@ int MakePackage(int count, char** args) {
     return 1;
   }
   make.package = words[0];
+  make.packageFound = IdentifyFile(make.package, &make.packageId);
   make.decals = Lower(LastComponent(make.package)) == kDecals;
-  for (size_t i = 1; i < words.size(); ++i) CheckInput(&make, words[i]);
-  if (make.skipped != 0) {
-    printf("%" PRIu64 " files that are no image, package or map skipped\n", make.skipped);
-  }
-  if (make.problems != 0) {
-    printf("Nothing written : %s (%u problem%s)\n", make.package, make.problems,
-           make.problems == 1 ? "" : "s");
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    return Check(&make, {words.begin() + 1, words.end()});
+#if defined(__cpp_exceptions)
+  } catch (const std::bad_alloc&) {
+    printf("Out of memory : %s\n", make.package);  // a part file written was removed
     return 1;
   }
-  if (make.entries.empty()) {
-    printf("No texture to write : %s\n", make.package);
-    return 1;
-  }
-  return Write(&make);
+#endif
 }

@@ -1,8 +1,17 @@
 // What Windows does differently, all in one place.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
+
+// A file's identity on its disk, whatever path names it.
+struct FILEID {
+  uint64_t volume;
+  uint64_t index;
+};
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -26,6 +35,20 @@ inline std::wstring AnsiCharacters(const char* bytes, size_t length) {
   characters.resize(static_cast<size_t>(made));
   return characters;
 }
+
+// Its stat gives every file the index 0: the identity comes from the file's handle.
+inline bool IdentifyFile(const char* path, FILEID* id) {
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool got = GetFileInformationByHandle(file, &information) != 0;
+  CloseHandle(file);
+  if (!got) return false;
+  id->volume = information.dwVolumeSerialNumber;
+  id->index = uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+  return true;
+}
 #else
 constexpr bool kWindowsNames = false;
 
@@ -33,4 +56,18 @@ constexpr bool kWindowsNames = false;
 inline std::wstring AnsiCharacters(const char* bytes, size_t length) {
   return std::wstring(bytes, bytes + length);
 }
+
+inline bool IdentifyFile(const char* path, FILEID* id) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  id->volume = static_cast<uint64_t>(status.st_dev);
+  id->index = static_cast<uint64_t>(status.st_ino);
+  return true;
+}
 #endif
+
+// Whether `path` names the file of `id`.
+inline bool SameFile(const char* path, const FILEID& id) {
+  FILEID other;
+  return IdentifyFile(path, &other) && other.volume == id.volume && other.index == id.index;
+}

@@ -339,6 +339,28 @@ TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
     return b;
   };
   const std::string notPcx8 = "not a PCX file of 8 bits in one plane with a 256-colour palette";
+  // The good PNG's chunks, its rows' data cut in two, put together in other orders: the rows'
+  // chunks one after another, the palette before them, as libpng and Pillow insist.
+  std::vector<std::pair<std::string, Bytes>> chunks;
+  for (size_t at = 8; at + 12 <= good.size();) {
+    const size_t length = size_t{good[at]} << 24 | size_t{good[at + 1]} << 16 |
+                          size_t{good[at + 2]} << 8 | good[at + 3];
+    chunks.emplace_back(std::string(good.begin() + long(at + 4), good.begin() + long(at + 8)),
+                        Slice(good, at + 8, length));
+    at += 12 + length;
+  }
+  ASSERT_EQ(chunks.size(), 3u);  // IHDR, IDAT, IEND
+  const Bytes& rows = chunks[1].second;
+  const Bytes half1(rows.begin(), rows.begin() + long(rows.size() / 2)),
+      half2(rows.begin() + long(rows.size() / 2), rows.end());
+  auto joined = [&](const std::vector<std::pair<std::string, Bytes>>& parts) {
+    Bytes out(good.begin(), good.begin() + 8);
+    for (const auto& [type, data] : parts) imagepack::Chunk(out, type, data);
+    return out;
+  };
+  const Bytes halves = joined({chunks[0], {"IDAT", half1}, {"IDAT", half2}, chunks[2]}),
+              apart = joined({chunks[0], {"IDAT", half1}, {"tEXt", {'a', 0, 'b'}}, {"IDAT", half2}, chunks[2]}),
+              latePalette = joined({chunks[0], chunks[1], {"PLTE", {1, 2, 3}}, chunks[2]});
   Bytes map = wadpack::Map({});
   wadpack::Set32(map, wadpack::kTextureLumpField + 4, 0x10000);
   struct Case {
@@ -354,6 +376,8 @@ TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
       {"crc.png", badCrc, "a chunk's checksum is wrong"},
       {"cut.png", cut, "truncated"},
       {"text.png", Bytes(100, 'x'), "not a PNG file"},
+      {"apart.png", apart, "its chunks are out of order"},
+      {"late.png", latePalette, "its chunks are out of order"},
       {"planes.pcx", patchedPcx(65, 3), notPcx8},
       {"bits.pcx", patchedPcx(3, 4), notPcx8},
       {"raw.pcx", patchedPcx(2, 0), notPcx8},
@@ -365,8 +389,9 @@ TEST_F(MakeRun, ListsEveryProblemAndWritesNothing) {
       {"m.bsp", map, "BSP file is malformed."},
       {"q.bsp", Bytes(200, 29), "Invalid WAD3 header id."},
   };
-  std::vector<std::pair<std::string, Bytes>> files = {{"out.wad", {'o', 'l', 'd'}}, {"ok.png", good}};
-  std::vector<std::string> args = {"../ok.png"};
+  std::vector<std::pair<std::string, Bytes>> files = {
+      {"out.wad", {'o', 'l', 'd'}}, {"ok.png", good}, {"halves.png", halves}};
+  std::vector<std::string> args = {"../ok.png", "../halves.png"};
   std::string lines;
   for (const Case& c : cases) {
     files.emplace_back(c.file, c.bytes);
@@ -412,9 +437,9 @@ TEST_F(MakeRun, ReplacesNamesGivenAgainInTheirPlace) {
                    {"new/Z.png", rgb}},
                   {"../old.wad", "../map.bsp", "../new"}, "old.wad");
   EXPECT_EQ(r.out,
-            "../old.wad : 1 lumps that are no texture skipped\n"
+            "../old.wad : 1 lump that is no texture skipped\n"
             "Replaced : Alpha from ../old.wad by ALPHA from ../new/z/ALPHA.png\n"
-            "1 files that are no image, package or map skipped\n"
+            "1 file that is no image, package or map skipped\n"
             "ALPHA (16x32)\nbeta (16x16)\ngamma (32x16)\ndelta (16x32)\nZ (16x32)\n"
             "5 textures written to ../old.wad\n");
   ASSERT_EQ(r.status, 0);
@@ -424,10 +449,34 @@ TEST_F(MakeRun, ReplacesNamesGivenAgainInTheirPlace) {
   EXPECT_EQ(made[1].palette, b.palette);
   EXPECT_EQ(made[2].levels[0], c.pixels);
   // The levels a package carries are copied too, not made anew.
+  // Made into a folder it reads, the package is no input of its own when it is met there.
+  const Result first = Make({}, {"../new"}, "new/made.wad");
+  ASSERT_EQ(first.status, 0);
+  const Bytes made1 = Package("new/made.wad");
+  const Result again = Make({}, {"../new"}, "new/made.wad");
+  EXPECT_EQ(again.out, "../new/made.wad : the package being made, skipped\n" + first.out);
+  EXPECT_EQ(Package("new/made.wad"), made1);
   const std::vector<wadpack::Found> found = wadpack::Read(wadpack::Map({&c}));
   const Bytes source = wadpack::Map({&c});
   const uint32_t level1 = uint32_t(found[0].mip) + wadpack::Get32(source, found[0].mip + 28);
   EXPECT_EQ(made[2].levels[1], Slice(source, level1, 128));
+}
+
+// Out of memory while the package is made: a line names it, the old package is kept whole.
+TEST_F(MakeRun, SaysWhenMemoryRunsOut) {
+  if (harness::kWindows) GTEST_SKIP() << "Windows has no address-space limit to set on one process";
+  if (harness::kWasi) GTEST_SKIP() << "wad3.wasm stops where its memory ends";
+#if defined(WAD3_SANITIZE) || defined(WAD3_EMULATOR)
+  GTEST_SKIP() << "the sanitizer's shadow memory or the emulator needs more address space";
+#endif
+  memoryLimit_ = 64 << 20;  // the largest image's file and colours fit, but not its quantizing
+  const Result r = Make({{"out.wad", {'o', 'l', 'd'}},
+                         {"big.png", imagepack::Encode(Rgb(2048, 2048, Colours(2048, 2048, 4000)))}},
+                        {"../big.png"});
+  EXPECT_TRUE(r.out.ends_with("Out of memory : ../out.wad\n")) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Package(), Bytes({'o', 'l', 'd'}));
+  EXPECT_FALSE(fs::exists(root_ / "out.wad.part"));
 }
 
 // A texture larger than the game loads is written, with a line that says so.
@@ -435,7 +484,7 @@ TEST_F(MakeRun, SaysWhereTheGameLoadsNoLarger) {
   const Result r = Make({{"big.png", imagepack::Encode(Rgb(528, 16, Colours(528, 16, 4)))}},
                         {"../big.png"});
   EXPECT_EQ(r.out, "../big.png : 528x16, the game loads at most 512x512\nbig (528x16)\n"
-                   "1 textures written to ../out.wad\n");
+                   "1 texture written to ../out.wad\n");
   EXPECT_EQ(r.status, 0);
 }
 
