@@ -34,7 +34,7 @@ const csp = [
   `style-src ${hash(style)}`, 'img-src blob:', "connect-src 'none'", "base-uri 'none'", "form-action 'none'",
 ].join('; ');
 const licences = [];
-for (const [name, file] of [['@bjorn3/browser_wasi_shim', '@bjorn3/browser_wasi_shim/LICENSE-MIT'], ['fflate', 'fflate/LICENSE']]) {
+for (const [name, file] of [['@bjorn3/browser_wasi_shim', '@bjorn3/browser_wasi_shim/LICENSE-MIT']]) {
   licences.push(`${name}:\n\n${(await readFile(new URL(`node_modules/${file}`, here), 'utf8')).trim()}`);
 }
 // stb_image, compiled into the program (Debian's libstb-dev): its licence closes its header.

@@ -91,7 +91,7 @@ async function readWhole(id) {
 // The PNG files of `pictures` ({ path, pcx, look, when }, pcx the PCX file's bytes), made by
 // kMakers workers of their own, whatever the cores (each waits on its slices' messages now and
 // then, and two a core keep two cores busy: 4.1 s, not 5.0, at 256 MB), which leave the page free
-// and the converter converting; the rows are deflated by wad3.wasm (pngrows.js); resolves to their records as the zip takes them ({ path, size, crc, when, bytes, at,
+// and the converter converting; the files are made by wad3.wasm's PNG writer (pngfiles.js); resolves to their records as the zip takes them ({ path, size, crc, when, bytes, at,
 // length }), in order. The PCX files go to the workers in slices of kSlice bytes, a slice each at
 // a time; `progress(done)` counts the files made.
 export function makePngs(pictures, progress) {

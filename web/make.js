@@ -10,7 +10,7 @@ import { byteOrder, imageOrPackage } from './folders.js';
 import { decodePcx } from './pcx.js';
 import { drawnPng } from './png.js';
 
-const kNotes = [/, the game loads at most 512x512$/, /^its alpha is not drawn/, / lumps that are no texture skipped$/];
+const kNotes = [/, the game loads at most 512x512$/, /^its alpha is not drawn/, / (lumps that are|lump that is) no texture skipped$/];
 
 const given = [];  // { path, file }, in the order the program takes them
 let elements;  // the section's parts

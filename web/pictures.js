@@ -2,8 +2,9 @@
 // thumbnails up to the textures' actual size, pixels never blurred. A package may hold tens of
 // thousands, so only the cells near the screen are in the page: each package's box is as tall as
 // all its rows, and its cells are made as they come into view and dropped as they leave it.
+import { makePngs } from './converter.js';
 import { decodePcx } from './pcx.js';
-import { drawnPng, savedPng } from './png.js';
+import { drawnPng } from './png.js';
 
 // The sizes the control steps through, in CSS pixels; 0 is each texture at its actual size.
 export const kSizes = [24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 0];
@@ -133,8 +134,18 @@ function cell(item, { picture, cellWidth }) {
   link.download = savedName(item, format);
   link.title = `Save ${link.download}`;
   link.style.height = `${picture}px`;
-  link.addEventListener('click', () => {  // a URL for the file only once it is asked for
-    if (!link.href.startsWith('blob:')) link.href = URL.createObjectURL(savedFile(item, format));
+  link.addEventListener('click', (event) => {  // a URL for the file only once it is asked for
+    if (link.href.startsWith('blob:')) return;
+    if (format !== 'PNG' || !hasPng(item)) {
+      link.href = URL.createObjectURL(new Blob([pcxFile(item)], { type: 'image/x-pcx' }));
+      return;
+    }
+    // The program's PNG file is made in a worker: the link is followed once it is there.
+    event.preventDefault();
+    savedPng(item).then((png) => {
+      link.href = URL.createObjectURL(png);
+      link.click();
+    }, () => {});
   });
   if (item.width > 0 && item.height > 0) {
     const scale = box === 0 ? Math.min(1, picture / Math.max(item.width, item.height))
@@ -161,11 +172,10 @@ function cell(item, { picture, cellWidth }) {
 // An image's PCX file.
 export const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
 
-// A picture's file in `chosen` format, as a Blob: the program's PCX file, or a PNG as the page
-// draws it.
-function savedFile(item, chosen) {
-  if (chosen !== 'PNG' || !hasPng(item)) return new Blob([pcxFile(item)], { type: 'image/x-pcx' });
-  return new Blob([savedPng(decodePcx(pcxFile(item)), item.look)], { type: 'image/png' });
+// A picture's PNG file as the program writes it, as a Blob.
+async function savedPng(item) {
+  const [made] = await makePngs([{ path: savedName(item, 'PNG'), pcx: pcxFile(item), look: item.look, when: new Date() }], () => {});
+  return new Blob([made.bytes.subarray(made.at + made.header, made.at + made.length)], { type: 'image/png' });
 }
 
 // A picture is drawn from the file the program wrote, as the game draws it, in its look (a texture

@@ -4,11 +4,9 @@
 // PNG files of a zip.
 import { convert, fileSource, memorySource } from './convert.js';
 import { copies, make, texturesOf } from './making.js';
-import { pngRows } from './pngrows.js';
+import { pngFiles } from './pngfiles.js';
 import { readable } from './names.js';
-import { decodePcx, pcxSize } from './pcx.js';
-import { savedPng, zippedPng } from './png.js';
-import { crc32, localHeader } from './zip.js';
+import { localHeader } from './zip.js';
 
 let program;
 let compiling = null;  // the program being compiled, which a request to make waits for
@@ -95,27 +93,23 @@ function run(message) {
   });
 }
 
-// A slice of PCX files made PNG files, each with its zip local header before it, in one buffer.
+// A slice of PCX files made PNG files by the program's PNG writer, each with its zip local header
+// before it, in one buffer.
 function pngs({ slice, buffer, pictures }) {
-  const pcx = new Uint8Array(buffer), parts = [], files = [], streams = program ? pngRows(program, pcx, pictures) : null;
+  const made = program ? pngFiles(program, new Uint8Array(buffer), pictures) : null;
+  if (!made) throw new Error('the PNG files could not be made: the program does not run here');
+  const parts = [], files = [];
   let at = 0;
-  for (const [k, { path, at: from, length, look, when }] of pictures.entries()) {
-    const file = pcx.subarray(from, from + length), rows = streams?.[k];
-    let png, crc;
-    if (rows) {
-      ({ png, crc } = zippedPng({ ...pcxSize(file), palette: file.subarray(file.length - 768) }, look, rows.zlib, rows.crc));
-    } else {
-      png = savedPng(decodePcx(file), look);
-      crc = crc32(png);
-    }
+  for (const [k, { path, when }] of pictures.entries()) {
+    const { png, crc } = made[k];
     const header = localHeader(path, png.length, crc, new Date(when));
     parts.push(header, png);
     files.push({ path, size: png.length, crc, when, at, length: header.length + png.length, header: header.length });
     at += header.length + png.length;
   }
-  const made = new Uint8Array(at);
-  parts.reduce((to, part) => (made.set(part, to), to + part.length), 0);
-  self.postMessage({ slice, buffer: made.buffer, files }, [made.buffer]);
+  const joined = new Uint8Array(at);
+  parts.reduce((to, part) => (joined.set(part, to), to + part.length), 0);
+  self.postMessage({ slice, buffer: joined.buffer, files }, [joined.buffer]);
 }
 
 // A package made of the inputs, and its textures as the program extracts them, to be drawn.

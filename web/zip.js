@@ -46,29 +46,6 @@ export function crc32(bytes) {
   return (c ^ -1) >>> 0;
 }
 
-// The CRC-32 of A followed by B from the CRC-32 of each and B's length (zlib's crc32_combine):
-// the CRC of A moved on by B's length is A's times x^(8 * length), modulo the polynomial.
-const kPolynomial = 0xedb88320;
-function timesModP(a, b) {
-  let p = 0;
-  for (let m = 1 << 31; ; m >>>= 1) {
-    if (a & m) {
-      p ^= b;
-      if ((a & (m - 1)) === 0) break;
-    }
-    b = b & 1 ? (b >>> 1) ^ kPolynomial : b >>> 1;
-  }
-  return p >>> 0;
-}
-const kPowers = [1 << 30];  // x^(2^k) modulo the polynomial, from x^1
-for (let k = 1; k < 32; ++k) kPowers.push(timesModP(kPowers[k - 1], kPowers[k - 1]));
-
-export function crc32Combine(crcA, crcB, lengthB) {
-  let p = 1 << 31;  // x^0
-  for (let n = lengthB, k = 3; n > 0; n = Math.floor(n / 2), ++k) if (n % 2) p = timesModP(kPowers[k & 31], p);
-  return (timesModP(p, crcA) ^ crcB) >>> 0;
-}
-
 // Bytes of little-endian fields, u64s as Numbers (exact below 2^53).
 function fields(...pairs) {
   let size = 0;

@@ -16,9 +16,9 @@ import { byPath, fromDrop, fromFolder, kindOf } from '../folders.js';
 import { doneWords, matcher, progressWords, saveLabel, unmatchedLabel } from '../find.js';
 import { byteString, folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
-import { colours, drawnPng, isGreyRamp, savedPng, zippedPng } from '../png.js';
-import { pngRows } from '../pngrows.js';
-import { crc32, crc32Combine, localHeader, split, zip, zipParts } from '../zip.js';
+import { colours, drawnPng, isGreyRamp } from '../png.js';
+import { pngFiles } from '../pngfiles.js';
+import { crc32, localHeader, split, zip, zipParts } from '../zip.js';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
 import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
 
@@ -35,6 +35,11 @@ function runPage(name, bytes) {
   const files = new Map(end.names.map((n) => [n, new Uint8Array(images.get(n).pcx)]));
   const out = Buffer.concat(reports.filter((r) => r.type === 'log').map((r) => r.bytes));
   return { status: end.status, out: new Uint8Array(out), files, images, start: reports[0] };
+}
+
+// The PNG file the page saves of the PCX file `pcx` in `look`: the program's, made by wad3.wasm.
+function savedPng(pcx, look) {
+  return pngFiles(program, pcx, [{ at: 0, length: pcx.length, look }])[0].png;
 }
 
 function assertSameRun(name, bytes) {
@@ -143,7 +148,7 @@ test('reads only well-formed PCX files, and draws and saves them as PNG files', 
   assert.equal(decodePcx(crossing), null);
   // Drawn and saved: the same pixels and colours, entry 255 transparent only where the look says.
   for (const look of ['opaque', 'masked']) {
-    for (const [png, drawn] of [[drawnPng(image, look), true], [savedPng(image, look), false]]) {
+    for (const [png, drawn] of [[drawnPng(image, look), true], [savedPng(file, look), false]]) {
       const chunks = pngChunks(png);
       assert.deepEqual([...chunks.keys()], look === 'opaque' ? ['IHDR', 'PLTE', 'IDAT', 'IEND'] : ['IHDR', 'PLTE', 'tRNS', 'IDAT', 'IEND']);
       assert.deepEqual([...chunks.get('IHDR')], [0, 0, 0, 3, 0, 0, 0, 2, 8, 3, 0, 0, 0]);
@@ -186,26 +191,23 @@ test('PNG files read by Pillow as the PCX files\' colours in each look, the indi
   const textures = [ramp, noise, texture('bands', 40, 30), texture('one', 1, 1), texture('wide', 300, 2), flat, loud];
   textures[2].palette.set([0, 0, 255], 765);
   const { files } = runPage('pngs.wad', pack(textures));
-  // The zip's PNG files, their rows made by wad3.wasm, a slice of all of them at once.
+  // The zip's PNG files, made by wad3.wasm, a slice of all of them at once in each look.
   const slice = new Uint8Array([...files.values()].reduce((sum, pcx) => sum + pcx.length, 0)), places = [];
   for (const pcx of files.values()) {
     slice.set(pcx, places.reduce((sum, p) => sum + p.length, 0));
     places.push({ at: places.reduce((sum, p) => sum + p.length, 0), length: pcx.length });
   }
-  const streams = pngRows(program, slice, places);
   const pngs = new Map(), looks = new Map(), modes = new Map();
   for (const look of ['opaque', 'masked', 'decal', 'indexalpha']) {
+    const made = pngFiles(program, slice, places.map((place) => ({ ...place, look })));
     for (const [k, [name, pcx]] of [...files].entries()) {
       // The palette and its indices, as in the PCX file; an opaque grey ramp as its grey levels.
       const mode = look === 'opaque' && isGreyRamp(decodePcx(pcx).palette) ? 'L' : 'P';
-      for (const kind of ['', 'wasm-', 'drawn-']) modes.set(`${kind}${look}-${name}.png`, mode);
-      const png = savedPng(decodePcx(pcx), look);
-      pngs.set(`${look}-${name}.png`, png);
+      for (const kind of ['', 'drawn-']) modes.set(`${kind}${look}-${name}.png`, mode);
+      assert.equal(made[k].crc, crc32(made[k].png), name);
+      assert.deepEqual(made[k].png, savedPng(pcx, look), name);  // alone or in a slice, the same file
+      pngs.set(`${look}-${name}.png`, made[k].png);
       looks.set(`${look}-${name}.png`, drawnColours(pcx, look));
-      const zipped = zippedPng(decodePcx(pcx), look, streams[k].zlib, streams[k].crc);
-      assert.equal(zipped.crc, crc32(zipped.png), name);  // the file's CRC-32, got without reading it
-      pngs.set(`wasm-${look}-${name}.png`, zipped.png);
-      looks.set(`wasm-${look}-${name}.png`, drawnColours(pcx, look));
       pngs.set(`drawn-${look}-${name}.png`, drawnPng(decodePcx(pcx), look));
       looks.set(`drawn-${look}-${name}.png`, drawnColours(pcx, look));
     }
@@ -215,21 +217,47 @@ test('PNG files read by Pillow as the PCX files\' colours in each look, the indi
     assert.equal(read[name].mode, modes.get(name), name);
     assert.deepEqual(read[name].rgba, want, name);
   }
-  assert.ok(pngChunks(savedPng(decodePcx(files.get('ramp.pcx')), 'opaque')).get('IDAT').length <
-            pngChunks(savedPng(decodePcx(files.get('noise.pcx')), 'opaque')).get('IDAT').length);
-  // zlib's own reading of the streams: whole, their checksums right, never past stored size.
-  for (const [k, [name, pcx]] of [...files].entries()) {
-    const { width, height } = decodePcx(pcx), { zlib, crc } = streams[k], rows = inflateSync(zlib);
+  assert.ok(pngChunks(savedPng(files.get('ramp.pcx'), 'opaque')).get('IDAT').length <
+            pngChunks(savedPng(files.get('noise.pcx'), 'opaque')).get('IDAT').length);
+  // zlib's own reading of the rows: whole, their checksums right, never past stored size.
+  for (const [name, pcx] of files) {
+    const { width, height } = decodePcx(pcx), zlib = pngChunks(savedPng(pcx, 'masked')).get('IDAT'), rows = inflateSync(zlib);
     assert.equal(rows.length, (width + 1) * height, name);
-    assert.equal(crc, crc32(zlib), name);
     assert.ok(zlib.length <= rows.length + 5 * Math.ceil(rows.length / 65535) + 6 + 2 * Math.ceil(rows.length / 16384), name);
   }
-  // A file that is no PCX file the program writes gets no stream, and the others theirs.
+  // A file that is no PCX file the program writes gets no PNG file, and the others theirs.
   const broken = slice.slice();
   broken[places[1].at] = 0;
-  const again = pngRows(program, broken, places);
+  const again = pngFiles(program, broken, places.map((place) => ({ ...place, look: 'opaque' })));
   assert.equal(again[1], undefined);
-  assert.deepEqual(again[0], streams[0]);
+  assert.deepEqual(again[0].png, savedPng(files.values().next().value, 'opaque'));
+});
+
+test('the PNG files the page saves are those wad3 --png writes, byte for byte, in every look', () => {
+  const fence = texture('{fence', 16, 8), plain = texture('plain', 5, 3), flat = texture('flat', 0, 4);
+  plain.palette = plain.palette.subarray(0, 48);  // 16 entries: the rest black
+  const blue = texture('blue', 4, 4);
+  blue.palette.set([0, 0, 255], 765);
+  const kinds = [
+    ['p.wad', pack([fence, plain, flat])],
+    ['DECALS.WAD', pack([texture('blood', 8, 8), blue])],
+    ['m.bsp', map([fence, plain])],
+    ['m.mdl', model([{ ...texture('skin.bmp', 7, 5), flags: 0x40 }, texture('face', 3, 3)])],
+    ...[0, 1, 2, 3].map((format) => [`s${format}.spr`, sprite([[texture('a', 3, 2)], [texture('b', 5, 4)]], blue.palette, format)]),
+  ];
+  for (const [name, bytes] of kinds) {
+    const page = runPage(name, bytes), png = runNative(native, name, bytes, ['--png']);
+    assert.equal(png.status, 0, name);
+    // Each picture's look as the page gives it (packages.js).
+    const looks = new Map([...page.images.keys()].map((file, k) => [file, page.start.looks?.[k] ??
+      (/^decals\.wad$/i.test(name) ? 'decal' : file.startsWith('{') ? 'masked' : 'opaque')]));
+    for (const [file, pcx] of page.files) {
+      const { width, height } = decodePcx(pcx), look = looks.get(file);
+      const saved = width > 0 && height > 0 ? [file.replace(/\.pcx$/, '.png'), savedPng(pcx, look)] : [file, pcx];
+      assert.deepEqual(png.files.get(saved[0]), saved[1], `${name}: ${file}`);
+    }
+    assert.equal(png.files.size, page.files.size, name);
+  }
 });
 
 // The real packages and maps beside the checkout, if they are there: their paths.
@@ -243,7 +271,7 @@ test('PNG files of the real packages and maps no larger than Pillow writes them 
   if (!hasPillow()) return t.skip('needs Pillow (python3-pil)');
   const folder = mkdtempSync(join(tmpdir(), 'wad3-sizes-'));
   try {
-    const sums = { wad: [0, 0, 0, 0], bsp: [0, 0, 0, 0] };  // PCX, the picture saved alone, the zip's, Pillow's
+    const sums = { wad: [0, 0, 0], bsp: [0, 0, 0] };  // PCX, the program's PNG, Pillow's
     let worst = { ratio: 0 };
     for (const path of real) {
       const kind = path.endsWith('.bsp') ? 'bsp' : 'wad';
@@ -253,31 +281,29 @@ test('PNG files of the real packages and maps no larger than Pillow writes them 
       pictures.forEach(([name, pcx], k) => {
         writeFileSync(join(folder, `${k}.pcx`), pcx);
         slice.set(pcx, at);
-        places.push({ at, length: pcx.length });
+        places.push({ at, length: pcx.length, look: 'opaque' });
         at += pcx.length;
       });
-      const streams = pngRows(program, slice, places);
+      const made = pngFiles(program, slice, places);
       const script = 'import io,json,os,sys\nfrom PIL import Image\nn={}\nfor f in os.listdir(sys.argv[1]):\n' +
         ' b=io.BytesIO(); Image.open(os.path.join(sys.argv[1],f)).save(b,"PNG"); n[f]=len(b.getvalue())\n' +
         ' os.remove(os.path.join(sys.argv[1],f))\nprint(json.dumps(n))';
       const theirs = JSON.parse(execFileSync('/usr/bin/python3', ['-c', script, folder]).toString());
       pictures.forEach(([name, pcx], k) => {
-        const image = decodePcx(pcx), zipped = zippedPng(image, 'opaque', streams[k].zlib, streams[k].crc).png.length;
-        const pillows = theirs[`${k}.pcx`];
+        const ours = made[k].png.length, pillows = theirs[`${k}.pcx`];
         sums[kind][0] += pcx.length;
-        sums[kind][1] += savedPng(image, 'opaque').length;
-        sums[kind][2] += zipped;
-        sums[kind][3] += pillows;
-        if (zipped / pillows > worst.ratio) worst = { ratio: zipped / pillows, name: `${path}: ${name}` };
+        sums[kind][1] += ours;
+        sums[kind][2] += pillows;
+        if (ours / pillows > worst.ratio) worst = { ratio: ours / pillows, name: `${path}: ${name}` };
       });
     }
-    t.diagnostic(`the zip's largest against Pillow's: ${worst.ratio.toFixed(3)} times, ${worst.name}`);
+    t.diagnostic(`the largest against Pillow's: ${worst.ratio.toFixed(3)} times, ${worst.name}`);
     assert.ok(worst.ratio <= 1.05, worst.name);
-    for (const [kind, [pcx, alone, zipped, theirs]] of Object.entries(sums)) {
+    for (const [kind, [pcx, ours, theirs]] of Object.entries(sums)) {
       if (pcx === 0) continue;
       const share = (n) => `${(100 * n / pcx).toFixed(1)} %`;
-      t.diagnostic(`${kind}: PNG ${share(alone)} of the PCX files alone, ${share(zipped)} in a zip, Pillow's ${share(theirs)}`);
-      assert.ok(alone <= theirs && zipped <= theirs, `${kind}: ${alone} and ${zipped} bytes, Pillow ${theirs}`);
+      t.diagnostic(`${kind}: PNG ${share(ours)} of the PCX files, Pillow's ${share(theirs)}`);
+      assert.ok(ours <= theirs, `${kind}: ${ours} bytes, Pillow ${theirs}`);
     }
   } finally {
     rmSync(folder, { recursive: true, force: true });

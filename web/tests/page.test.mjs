@@ -183,7 +183,7 @@ test(`${browserName}: converts every package given into the native files and lin
   const taken = new Set();
   const expected = packages.map((path, i) => {
     const name = i === 1 ? 'dropped.wad' : basename(path);
-    return { name, folder: folderName(name, taken), ...native(name, readFileSync(path)) };
+    return { name, folder: folderName(name, taken), path, ...native(name, readFileSync(path)) };
   });
   expected.forEach((run, i) => {
     assert.equal(shown[i].lines, readable(run.out), run.name);
@@ -212,11 +212,19 @@ test(`${browserName}: converts every package given into the native files and lin
     const pngZip = await download(page, opened, '[data-action="save-zip"]', 'wad3-textures-png.zip');
     t.diagnostic(`the PNG zip of ${files} files saved in ${Date.now() - started} ms`);
     assertPngZip(pngZip, expected);
+    // Each file the one wad3 --png writes, byte for byte.
+    const entries = unzipSync(pngZip);
+    for (const run of expected) {
+      const written = runNative(join(build, 'wad3'), run.name, readFileSync(run.path), ['--png']);
+      for (const [file, bytes] of written.files) assert.deepEqual(entries[`${run.folder}/${readable(file)}`], bytes, file);
+    }
     await drawn(page);
     first = await page.$('.package figure a');
     const png = await first.evaluate((a) => a.download);
     assert.equal(png, name.replace(/\.pcx$/, '.png'));
-    const alone = pillow(new Map([['alone.png', await download(page, opened, first, png)]]))['alone.png'];
+    const aloneBytes = await download(page, opened, first, png);
+    assert.deepEqual(aloneBytes, runNative(join(build, 'wad3'), 'sample.wad', readFileSync(sample), ['--png']).files.get(png));
+    const alone = pillow(new Map([['alone.png', aloneBytes]]))['alone.png'];
     assert.deepEqual(alone.rgba, drawnColours(expected[0].files.get(name), lookOf('sample.wad', name)));
   }
 

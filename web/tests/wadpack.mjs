@@ -123,14 +123,14 @@ function name16(name) {
 
 // The native program's run on `bytes` as the package `name`, as `cd NAME && wad3 ../NAME`:
 // its exit status, its lines as bytes and its files, each name a byte string.
-export function runNative(program, name, bytes) {
+export function runNative(program, name, bytes, options = []) {
   const root = mkdtempSync(join(tmpdir(), 'wad3-page-test-'));
   try {
     writeFileSync(join(root, name), bytes);
     mkdirSync(join(root, 'out'));
     let status = 0, out;
     try {
-      out = execFileSync(program, [`../${name}`], { cwd: join(root, 'out'), maxBuffer: 1 << 28 });
+      out = execFileSync(program, [...options, `../${name}`], { cwd: join(root, 'out'), maxBuffer: 1 << 28 });
     } catch (e) {
       status = e.status;
       out = e.stdout;
