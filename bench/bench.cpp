@@ -7,7 +7,9 @@
 // or file after a sync, as users convert each package into a folder of its own: on ext4
 // overwriting makes each truncated file flush at close. Nothing is deleted until all the
 // timing is done. Prints medians of wall and user time, the paired ratios and peak memory.
-//   build/bench/wad3-bench [--program build/wad3]... [--runs 5] [--dir /tmp] [--from DIR] MB...
+// With --png, each program is timed with --png too, and so is a Python script that writes the
+// same pictures as PNG files with Pillow at its defaults (the yardstick for PNG files).
+//   build/bench/wad3-bench [--program build/wad3]... [--runs 5] [--dir /tmp] [--from DIR] [--png] MB...
 //   build/bench/wad3-bench [--from DIR] --make PACKAGE MB   (only writes the package)
 //   build/bench/wad3-bench --copy FROM TO        (only the per-byte copy)
 #include <malloc.h>
@@ -141,6 +143,33 @@ int CopyBytes(const char* from, const char* to) {
   return fclose(target) != 0 || failed;
 }
 
+// Every texture of the package argv[1] as NAME.png, written by Pillow at its defaults: a palette,
+// entry 255 transparent where the name begins with {.
+constexpr char kPillowScript[] = R"(import struct, sys
+from PIL import Image
+data = open(sys.argv[1], 'rb').read()
+_, count, directory = struct.unpack_from('<4sII', data, 0)
+for k in range(count):
+    at, _, _, kind = struct.unpack_from('<IIIB', data, directory + 32 * k)
+    if kind != 0x43:
+        continue
+    name, width, height, offset = struct.unpack_from('<16sIII', data, at)
+    pixels = width * height
+    palette = at + 40 + pixels + pixels // 4 + pixels // 16 + pixels // 64
+    entries = struct.unpack_from('<H', data, palette)[0]
+    image = Image.frombytes('P', (width, height), data[at + offset:at + offset + pixels])
+    image.putpalette(data[palette + 2:palette + 2 + 3 * min(entries, 256)])
+    name = name.split(b'\0')[0].decode('latin-1')
+    options = {'transparency': bytes(255 * [255]) + b'\0'} if name.startswith('{') else {}
+    image.save(name + '.png', **options)
+)";
+
+// A command timed on each package, which is put after its words.
+struct Command {
+  std::string label;
+  std::vector<std::string> words;
+};
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const size_t n = values.size();
@@ -153,12 +182,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> programs;
   fs::path dir = fs::temp_directory_path();
   int runs = 5;
+  bool png = false;
   std::vector<uint64_t> sizes;
   std::vector<Texture> real;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--program" && i + 1 < argc)
       programs.push_back(argv[++i]);
+    else if (arg == "--png")
+      png = true;
     else if (arg == "--runs" && i + 1 < argc)
       runs = std::max(1, atoi(argv[++i]));
     else if (arg == "--dir" && i + 1 < argc)
@@ -177,7 +209,7 @@ int main(int argc, char** argv) {
       sizes.push_back(uint64_t(atoi(argv[i])));
     else {
       fputs(
-          "usage: wad3-bench [--program PATH]... [--runs N] [--dir DIR] [--from DIR] MB...\n"
+          "usage: wad3-bench [--program PATH]... [--runs N] [--dir DIR] [--from DIR] [--png] MB...\n"
           "       wad3-bench [--from DIR] --make PACKAGE MB\n"
           "       wad3-bench --copy FROM TO\n",
           stderr);
@@ -185,6 +217,12 @@ int main(int argc, char** argv) {
     }
   }
   if (programs.empty()) programs = {"build/wad3"};
+  std::vector<Command> commands;
+  for (const std::string& program : programs) {
+    commands.push_back({program, {fs::absolute(program).string()}});
+    if (png) commands.push_back({program + " --png", {fs::absolute(program).string(), "--png"}});
+  }
+  if (png) commands.push_back({"Pillow", {"/usr/bin/python3", "-c", kPillowScript}});
   if (sizes.empty()) sizes = {64, 256};
   const std::string self = fs::canonical("/proc/self/exe").string();
   std::string pattern = (dir / "wad3-bench-XXXXXX").string();
@@ -214,14 +252,16 @@ int main(int argc, char** argv) {
     const uint64_t megabytes = sizes[size];
     const Package& package = packages[size];
     const std::string wad = package.path.string();
-    std::vector<std::vector<Timing>> converted(programs.size());
+    std::vector<std::vector<Timing>> converted(commands.size());
     std::vector<Timing> copied, catted;
     for (int run = 0; run < runs; ++run) {
       const std::string tag = std::to_string(megabytes) + "-" + std::to_string(run);
-      for (size_t p = 0; p < programs.size(); ++p) {
+      for (size_t p = 0; p < commands.size(); ++p) {
         const fs::path out = root / ("out-" + tag + "-" + std::to_string(p));
         fs::create_directory(out);
-        converted[p].push_back(Time({fs::absolute(programs[p]).string(), wad}, out));
+        std::vector<std::string> words = commands[p].words;
+        words.push_back(wad);
+        converted[p].push_back(Time(words, out));
       }
       copied.push_back(Time({self, "--copy", wad, (root / ("copy-" + tag)).string()}, root));
       const std::string cat = "cat '" + wad + "' > '" + (root / ("cat-" + tag)).string() + "'";
@@ -235,7 +275,7 @@ int main(int argc, char** argv) {
     auto wall = [](const Timing& t) { return t.wall; };
     auto user = [](const Timing& t) { return t.user; };
     const double mb = double(package.bytes) / (1 << 20);
-    for (size_t p = 0; p < programs.size(); ++p) {
+    for (size_t p = 0; p < commands.size(); ++p) {
       std::vector<double> perCopy, perCat;
       long peakKiB = 0;
       for (size_t run = 0; run < copied.size(); ++run) {
@@ -244,7 +284,7 @@ int main(int argc, char** argv) {
         peakKiB = std::max(peakKiB, converted[p][run].peakKiB);
       }
       printf("%5.0f MB %-24s %8.3f %8.3f %8.3f %8.3f %8.3f %8.3f %9.2f %9.2f %8.2f %8.1f %8.1f\n",
-             mb, programs[p].c_str(), median(converted[p], wall), median(converted[p], user),
+             mb, commands[p].label.c_str(), median(converted[p], wall), median(converted[p], user),
              median(copied, wall), median(copied, user), median(catted, wall), median(catted, user),
              Median(perCopy), Median(perCat), median(converted[p], wall) * 1024 / mb,
              double(peakKiB) / 1024, double(package.largestTexture) / (1 << 20));
