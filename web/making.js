@@ -77,7 +77,7 @@ class PartWriter extends OpenFile {
 export function make(program, { name, dither, inputs }) {
   const folder = tree(inputs), lines = new Lines();
   if (!folder.dir.contents.has(`${name}.part`)) folder.dir.contents.set(`${name}.part`, new Part(new ArrayBuffer(0)));
-  const args = ['wad3', '--make', ...(dither ? ['--dither'] : []), name, ...inputs.map(({ path }) => path)];
+  const args = ['wad3', '--make', ...(dither ? ['--dither'] : []), argument(name), ...inputs.map(({ path }) => argument(path))];
   const runner = new WASI(args, [], [new Fd(), lines, lines, folder], { debug: false });
   let status = null, error;
   try {
@@ -86,8 +86,13 @@ export function make(program, { name, dither, inputs }) {
     error = `the program stopped (${e})`;
   }
   const written = status === 0 ? folder.dir.contents.get(name) : undefined;
-  return { status, error, lines: lines.text(), bytes: written?.data ?? null };
+  return { status, error, lines: asGiven(lines.text()), bytes: written?.data ?? null };
 }
+
+// A path the program would take for an option (-x.png) is given to it as ./-x.png; its lines
+// name it as the page gave it.
+const argument = (path) => (path.startsWith('-') ? `./${path}` : path);
+const asGiven = (text) => text.replace(/(^| : | from | to )\.\/-/gm, '$1-');
 
 // The textures of the package `bytes` as the program extracts them: [{ name, pcx, width, height }].
 export function texturesOf(program, name, bytes) {

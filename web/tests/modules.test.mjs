@@ -16,11 +16,12 @@ import { byPath, fromDrop, fromFolder, kindOf } from '../folders.js';
 import { doneWords, matcher, progressWords, saveLabel, unmatchedLabel } from '../find.js';
 import { byteString, folderName, readable } from '../names.js';
 import { decodePcx } from '../pcx.js';
+import { make } from '../making.js';
 import { colours, drawnPng, isGreyRamp } from '../png.js';
 import { pngFiles } from '../pngfiles.js';
 import { crc32, localHeader, split, zip, zipParts } from '../zip.js';
 import { drawnColours, hasPillow, pillow } from './pillow.mjs';
-import { map, model, pack, runNative, sprite, texture } from './wadpack.mjs';
+import { map, model, pack, runNative, sprite, texture, tga } from './wadpack.mjs';
 
 const build = process.env.WAD3_WEB_BUILD ?? new URL('../../build-web', import.meta.url).pathname;
 const program = new WebAssembly.Module(readFileSync(`${build}/wad3.wasm`));
@@ -264,6 +265,15 @@ test('the PNG files the page saves are those wad3 --png writes, byte for byte, i
 const kShared = new URL('../../../shared/', import.meta.url).pathname;
 const realFiles = (folder, ending) => (existsSync(join(kShared, folder)) ? readdirSync(join(kShared, folder))
   .filter((f) => f.toLowerCase().endsWith(ending)).sort().map((f) => join(kShared, folder, f)) : []);
+
+test('a file whose name begins with - is made into a package as any other, its lines naming it as given', () => {
+  const square = tga(16, 16, (x, y) => [x * 16, y * 16, 0, 255]), odd = tga(20, 16, () => [1, 2, 3, 255]);
+  const made = make(program, { name: '-t.wad', dither: false, inputs: [{ path: '-dash.tga', bytes: square }] });
+  assert.equal(made.lines, '-dash (16x16)\n1 texture written to -t.wad\n');
+  assert.equal(made.status, 0);
+  const refused = make(program, { name: 't.wad', dither: false, inputs: [{ path: '-odd.tga', bytes: odd }] });
+  assert.equal(refused.lines, '-odd.tga : 20x16, sides must be multiples of 16: 16x16 or 32x16\nNothing written : t.wad (1 problem)\n');
+});
 
 test('PNG files of the real packages and maps no larger than Pillow writes them at its defaults, each at most 1.05 times', (t) => {
   const real = [...realFiles('wad3-samples', '.wad'), ...realFiles('map-samples', '.bsp')];
