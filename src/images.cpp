@@ -377,7 +377,7 @@ std::string DecodePcx(IMAGE* image) {
 // What stb_image's reason for a failure means.
 std::string StbFailure() {
   const std::string reason = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "";
-  if (reason == "outofmem") return "too large for the memory at hand";
+  if (reason == "outofmem" || reason.empty()) return "too large for the memory at hand";
   if (reason.find("sig") != std::string::npos || reason == "unknown image type") {
     return "not an image of its kind";
   }
@@ -464,6 +464,9 @@ std::string DecodeImage(IMAGE* image) {
     const std::vector<uint8_t>& source = indexed.empty() ? image->file : indexed;
     int width, height, channels;
     const int wanted = image->indexed ? 3 : static_cast<int>(kChannels);
+    // A reason left from an earlier call (stbi_info's tests of other kinds) is none of this one's:
+    // stb_image runs out of memory in places that leave no reason of their own.
+    stbi__g_failure_reason = nullptr;
     stbi_uc* decoded =
         problem.empty() ? stbi_load_from_memory(source.data(), static_cast<int>(source.size()),
                                                 &width, &height, &channels, wanted)
