@@ -14,7 +14,7 @@
  *   PLTE  (not for grey) 256 entries of red, green, blue; a shorter palette padded with black
  *   tRNS  (looks with any entry not opaque) an opacity byte per entry, up to the last one that
  *         is not opaque
- *   IDAT  the zlib stream of the rows (pngrows.cpp)
+ *   IDAT  the zlib stream of the rows (pngrows.cpp), in chunks of kMaxIdat bytes but the last
  *   IEND  no data
  * PNG has no picture without pixels: a side of 0 is none of ours to write (picture.cpp writes
  * such a picture as a PCX file).
@@ -40,6 +40,8 @@ constexpr uint32_t kEntries = 256;
 constexpr uint32_t kLast = kEntries - 1; /* the entry masks and decals make transparent */
 constexpr uint8_t kOpaque = 255;
 constexpr uint8_t kBlue[3] = {0, 0, 255}; /* a decal whose entry 255 is this is masked instead */
+constexpr size_t kMaxIdat = size_t{1} << 30;   /* a chunk's length is 31 bits */
+constexpr uint64_t kMaxRows = SIZE_MAX / 4;   /* room for the rows and their stream in memory */
 
 }  // namespace
 
@@ -62,6 +64,7 @@ std::vector<uint8_t> PngFile(const uint8_t* pixels, uint32_t width, uint32_t hei
   size_t opacities = kEntries;
   while (opacities > 0 && alpha[opacities - 1] == kOpaque) --opacities;
 
+  if ((uint64_t{width} + 1) * height > kMaxRows) return {};
   const std::vector<uint8_t> rows = PngRows(pixels, width, height, grey);
   const uint8_t header[] = {uint8_t(width >> 24),  uint8_t(width >> 16),  uint8_t(width >> 8),
                             uint8_t(width),        uint8_t(height >> 24), uint8_t(height >> 16),
@@ -73,7 +76,9 @@ std::vector<uint8_t> PngFile(const uint8_t* pixels, uint32_t width, uint32_t hei
   AppendChunk(file, "IHDR", header, sizeof header);
   if (!grey) AppendChunk(file, "PLTE", colours, kPaletteSize);
   if (opacities != 0) AppendChunk(file, "tRNS", alpha, opacities);
-  AppendChunk(file, "IDAT", rows.data(), rows.size());
+  for (size_t at = 0; at == 0 || at < rows.size(); at += kMaxIdat) {
+    AppendChunk(file, "IDAT", rows.data() + at, std::min(kMaxIdat, rows.size() - at));
+  }
   AppendChunk(file, "IEND", nullptr, 0);
   return file;
 }
@@ -83,21 +88,26 @@ int EncodePNG(const PCXENCODE* Encode, LOOK look) {
   FILE* fp = CreateImage(Encode);  // the extraction's bounds, so that both write the same pictures
   if (fp == nullptr) return 0;
   uint8_t palette[kPaletteSize] = {};  // the entries a palette lacks are black
-  memcpy(palette, image.Palette, std::min<size_t>(size_t{image.PaletteSize} * 3, kPaletteSize));
-  bool made = false;
+  if (image.PaletteSize != 0) {
+    memcpy(palette, image.Palette, std::min<size_t>(size_t{image.PaletteSize} * 3, kPaletteSize));
+  }
+  std::vector<uint8_t> file;  // empty where memory ran out, or the rows pass what it can address
 #if defined(__cpp_exceptions)
   try {
 #endif
-    const std::vector<uint8_t> file = PngFile(image.ImageData, image.Width, image.Height, palette, look);
-    made = fwrite(file.data(), 1, file.size(), fp) == file.size();
+    file = PngFile(image.ImageData, image.Width, image.Height, palette, look);
 #if defined(__cpp_exceptions)
   } catch (const std::bad_alloc&) {
+    file.clear();
+  }
+#endif
+  if (file.empty()) {
     fclose(fp);
     remove(image.FileName);
     printf("Out of memory : %s\n", image.FileName);
     return 0;
   }
-#endif
+  const bool made = fwrite(file.data(), 1, file.size(), fp) == file.size();
   // A full disk shows up only when the buffer is flushed: check the stream and the close.
   const bool failed = !made || ferror(fp) != 0;
   if (fclose(fp) != 0 || failed) {

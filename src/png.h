@@ -17,7 +17,8 @@ enum LOOK {
 constexpr unsigned kLooks = 4;
 
 // The PNG file of width x height `pixels` with `palette` (256 entries of red, green, blue) in
-// `look`. Throws std::bad_alloc where there is not the memory for it.
+// `look`. Throws std::bad_alloc where there is not the memory for it; empty where the rows
+// would pass what this machine can address.
 std::vector<uint8_t> PngFile(const uint8_t* pixels, uint32_t width, uint32_t height,
                              const uint8_t* palette, LOOK look);
 
