@@ -19,6 +19,7 @@
 #include "deflate.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -310,10 +311,21 @@ void Block(BITS* bits, size_t count, const uint8_t* raw, size_t size, bool last)
   }
 }
 
+// Four and eight bytes from p as one word, the first byte lowest, whatever the machine's byte
+// order: the same hashes and match lengths, and so the same stream, on every machine.
+uint32_t Load4(const uint8_t* p) {
+  uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  return std::endian::native == std::endian::little ? word : __builtin_bswap32(word);
+}
+uint64_t Load8(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return std::endian::native == std::endian::little ? word : __builtin_bswap64(word);
+}
+
 uint32_t Hash(const uint8_t* p, uint32_t bits) {
-  uint32_t four;
-  std::memcpy(&four, p, 4);
-  return (four * 2654435761u) >> (32 - bits);
+  return (Load4(p) * 2654435761u) >> (32 - bits);
 }
 
 // The longest match for `at` among the places of its chain from `from`, if longer than `best`:
@@ -328,21 +340,16 @@ void Longest(const uint8_t* data, size_t size, size_t at, uint32_t from, uint32_
     // A place that cannot pass the best so far is left by the bytes up to one past it.
     bool passes = false;
     if (best < most && best >= 3) {
-      uint32_t x, y;
-      std::memcpy(&x, a + best - 3, 4);
-      std::memcpy(&y, b + best - 3, 4);
-      passes = x == y;
+      passes = Load4(a + best - 3) == Load4(b + best - 3);
     } else if (best < most) {
       passes = a[best] == b[best];
     }
     if (passes && b[0] == a[0]) {
       uint32_t same = 0;
       while (same + 8 <= most) {
-        uint64_t x, y;
-        std::memcpy(&x, a + same, 8);
-        std::memcpy(&y, b + same, 8);
+        const uint64_t x = Load8(a + same), y = Load8(b + same);
         if (x != y) {
-          same += static_cast<uint32_t>(__builtin_ctzll(x ^ y) / 8);  // little-endian loads
+          same += static_cast<uint32_t>(std::countr_zero(x ^ y) / 8);  // the first byte that differs
           break;
         }
         same += 8;
