@@ -10,7 +10,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
-#include <string_view>
 
 #include "bsp.h"
 #include "mdl.h"
@@ -22,7 +21,6 @@
 namespace {
 
 constexpr size_t kPackageBuffer = 1 << 16; /* fewer, larger reads; textures run to 512 KiB */
-constexpr std::string_view kDecals = "decals.wad"; /* drawn by a rule of their own, in any case */
 
 struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
@@ -57,10 +55,8 @@ int EnumerateFile(const char* FileName, const char* OutputFolder, GATHERED* gath
     return 1;
   }
   if (gathered == nullptr) printf("Filesize : %jd\n", static_cast<intmax_t>(status.st_size));
-  const bool decals = LastComponent(FileName).size() == kDecals.size() &&
-                      WithoutEnding(LastComponent(FileName), kDecals) == 0;
   const RUN run = {fp,       static_cast<uint64_t>(status.st_size), FileName, OutputFolder,
-                   gathered, png,                                  decals};
+                   gathered, png,                                  IsDecals(FileName)};
   if (run.size < kHeadSize) return Fail(run, "WAD3 file is malformed.\n");
 
   const WAD3HEAD head = ReadHead(fp);

@@ -49,7 +49,6 @@ constexpr char kFirstNameByte = '!', kLastNameByte = '~'; /* no spaces: compiler
 constexpr uint32_t kSideMultiple = 16;
 constexpr uint32_t kGameSide = 512; /* the largest texture the game loads */
 constexpr char kMasked = '{', kWater = '!';
-constexpr std::string_view kDecals = "decals.wad";
 constexpr uint32_t kTransparentBlue = Rgb(0, 0, 255); /* what editors and compilers show */
 constexpr uint8_t kHalfOpaque = 128;
 constexpr unsigned kWaterFog = 3, kWaterDensity = 4; /* the entries water's fog is taken from */
@@ -431,7 +430,6 @@ int Write(MAKE* make) {
 #endif
 }
 
-
 // Checks every input, then writes the package where nothing is wrong. Returns the exit status.
 int Check(MAKE* make, const std::vector<const char*>& inputs) {
   for (const char* input : inputs) CheckInput(make, input);
@@ -473,7 +471,7 @@ int MakePackage(int count, char** args) {
   }
   make.package = words[0];
   make.packageFound = IdentifyFile(make.package, &make.packageId);
-  make.decals = Lower(LastComponent(make.package)) == kDecals;
+  make.decals = IsDecals(make.package);
 #if defined(__cpp_exceptions)
   try {
 #endif

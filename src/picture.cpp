@@ -75,6 +75,12 @@ std::string_view LastComponent(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+bool IsDecals(std::string_view path) {
+  constexpr std::string_view kDecals = "decals.wad";
+  const std::string_view file = LastComponent(path);
+  return file.size() == kDecals.size() && WithoutEnding(file, kDecals) == 0;
+}
+
 size_t WithoutEnding(std::string_view name, std::string_view ending) {
   if (name.size() < ending.size()) return name.size();
   const char* const tail = name.data() + name.size() - ending.size();

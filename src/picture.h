@@ -40,6 +40,10 @@ size_t WithoutEnding(std::string_view name, std::string_view ending);
 // The last component of a path, where '/' (and on Windows '\\') separates them.
 std::string_view LastComponent(std::string_view path);
 
+// Whether the path names a package of decals, decals.wad in any case, which the game draws by
+// a rule of its own.
+bool IsDecals(std::string_view path);
+
 // A name that would place its file outside the output folder, or not in a file of its own.
 bool IsMalformedName(const char* name, size_t length);
 
