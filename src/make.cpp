@@ -415,7 +415,7 @@ int WriteEntries(MAKE* make, WADWRITE* package) {
 int Write(MAKE* make) {
   WADWRITE package;
   if (!BeginPackage(&package, make->package)) {
-    printf("Could not create : %s\n", package.part.c_str());
+    printf("Could not create : %s\n", package.file.part.c_str());
     return 1;
   }
 #if defined(__cpp_exceptions)

@@ -7,62 +7,33 @@
  *       then the directory: for each lump its position, its length with its padding twice
  *       (disksize, size), type 'C', compression 0, two zero bytes, and the name
  *
- * It is written to PATH.part and renamed over PATH only once flushed and closed without a fault,
- * so that a full disk or a crash never leaves half a package where a whole one was.
+ * It is written to a part file beside the package (partfile.cpp).
  */
 #include "wadwrite.h"
 
 #include <cstring>
 
 #include "tools.h"
-#include "win32.h"
 
 namespace {
 
-constexpr char kPartEnding[] = ".part";
 constexpr uint64_t kAlignment = 4;
 constexpr uint64_t kMaxPackage = UINT32_MAX; /* positions are 32 bits */
 
-void Pad(WADWRITE* package) {
-  for (; package->at % kAlignment != 0; ++package->at) putc(0, package->fp);
-}
-
-// Replaces the file at `to` with the one at `from`, in one step where the system allows.
-bool Replace(const char* from, const char* to) {
-#ifdef _WIN32
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-  return rename(from, to) == 0;
-#endif
+uint64_t Padded(uint64_t length) {
+  return (length + kAlignment - 1) / kAlignment * kAlignment;
 }
 
 }  // namespace
 
-bool BeginPackage(WADWRITE* package, const char* path) {
-  package->path = path;
-  package->part = package->path + kPartEnding;
-  package->fp = fopen(package->part.c_str(), "wb");
-  if (package->fp == nullptr) return false;
-  WriteHead({kMagic, 0, 0}, package->fp);  // the count and the directory's position come last
-  package->at = kHeadSize;
-  return true;
+uint64_t LaidLength(uint32_t width, uint32_t height, uint64_t paletteBytes) {
+  const uint64_t pixels = uint64_t{width} * height;
+  uint64_t levels = 0;
+  for (unsigned k = 0; k < kMipLevels; ++k) levels += pixels >> (2 * k);
+  return Padded(kMipHeadSize + levels + kPaletteCountSize + paletteBytes);
 }
 
-bool AddTexture(WADWRITE* package, const TEXTURE& texture) {
-  uint64_t levels = 0;
-  for (const std::vector<uint8_t>& level : texture.levels) levels += level.size();
-  const uint64_t length = kMipHeadSize + levels + kPaletteCountSize + texture.palette.size();
-  const uint64_t padded = (length + kAlignment - 1) / kAlignment * kAlignment;
-  if (package->at + padded + kLumpSize * (package->directory.size() + 1) > kMaxPackage) {
-    return false;
-  }
-  WAD3LUMP lump = {};
-  lump.filepos = static_cast<uint32_t>(package->at);
-  lump.disksize = lump.size = static_cast<uint32_t>(padded);
-  lump.type = kTextureType;
-  memcpy(lump.name, texture.name, kWad3NameSize);
-  package->directory.push_back(lump);
-
+void LayTexture(const TEXTURE& texture, FILE* fp) {
   WAD3MIP mip = {};
   memcpy(mip.name, texture.name, kWad3NameSize);
   mip.width = texture.width;
@@ -72,40 +43,54 @@ bool AddTexture(WADWRITE* package, const TEXTURE& texture) {
     mip.offsets[k] = static_cast<uint32_t>(offset);
     offset += texture.levels[k].size();
   }
-  WriteMip(mip, package->fp);
+  WriteMip(mip, fp);
   for (const std::vector<uint8_t>& level : texture.levels) {
-    fwrite(level.data(), 1, level.size(), package->fp);
+    fwrite(level.data(), 1, level.size(), fp);
   }
-  put2(static_cast<uint16_t>(texture.palette.size() / 3), package->fp);
-  fwrite(texture.palette.data(), 1, texture.palette.size(), package->fp);
-  package->at += length;
-  Pad(package);
+  put2(static_cast<uint16_t>(texture.palette.size() / 3), fp);
+  fwrite(texture.palette.data(), 1, texture.palette.size(), fp);
+  for (offset += kPaletteCountSize + texture.palette.size(); offset % kAlignment != 0; ++offset) {
+    putc(0, fp);
+  }
+}
+
+bool BeginPackage(WADWRITE* package, const char* path) {
+  if (!BeginPart(&package->file, path)) return false;
+  WriteHead({kMagic, 0, 0}, package->file.fp);  // the count and the directory's position come last
+  package->at = kHeadSize;
+  return true;
+}
+
+bool AddTexture(WADWRITE* package, const TEXTURE& texture) {
+  const uint64_t padded = LaidLength(texture.width, texture.height, texture.palette.size());
+  if (package->at + padded + kLumpSize * (package->directory.size() + 1) > kMaxPackage) {
+    return false;
+  }
+  WAD3LUMP lump = {};
+  lump.filepos = static_cast<uint32_t>(package->at);
+  lump.disksize = lump.size = static_cast<uint32_t>(padded);
+  lump.type = kTextureType;
+  memcpy(lump.name, texture.name, kWad3NameSize);
+  package->directory.push_back(lump);
+  LayTexture(texture, package->file.fp);
+  package->at += padded;
   return true;
 }
 
 bool FinishPackage(WADWRITE* package) {
+  FILE* const fp = package->file.fp;
   const uint64_t directory = package->at;
-  for (const WAD3LUMP& lump : package->directory) WriteLump(lump, package->fp);
-  const bool headed = fseek(package->fp, 0, SEEK_SET) == 0;
-  if (headed) {
-    WriteHead({kMagic, static_cast<uint32_t>(package->directory.size()),
-               static_cast<uint32_t>(directory)},
-              package->fp);
-  }
-  // A full disk shows only when the buffer is flushed: check the stream, the flush and the close.
-  const bool written = headed && fflush(package->fp) == 0 && ferror(package->fp) == 0 &&
-                       SyncFile(package->fp);
-  const bool closed = fclose(package->fp) == 0;
-  package->fp = nullptr;
-  if (!written || !closed || !Replace(package->part.c_str(), package->path.c_str())) {
-    remove(package->part.c_str());
+  for (const WAD3LUMP& lump : package->directory) WriteLump(lump, fp);
+  if (fseek(fp, 0, SEEK_SET) != 0) {
+    AbandonPart(&package->file);
     return false;
   }
-  return true;
+  WriteHead({kMagic, static_cast<uint32_t>(package->directory.size()),
+             static_cast<uint32_t>(directory)},
+            fp);
+  return CommitPart(&package->file);
 }
 
 void AbandonPackage(WADWRITE* package) {
-  if (package->fp != nullptr) fclose(package->fp);
-  package->fp = nullptr;
-  remove(package->part.c_str());
+  AbandonPart(&package->file);
 }

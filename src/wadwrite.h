@@ -3,16 +3,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <vector>
 
+#include "partfile.h"
 #include "wadfile.h"
 
 // A package being written.
 struct WADWRITE {
-  std::string path;  // where it goes once complete
-  std::string part;  // the file it is written to until then
-  FILE* fp = nullptr;
+  PARTFILE file;
   uint64_t at = 0;  // bytes written so far
   std::vector<WAD3LUMP> directory;
 };
@@ -25,11 +23,18 @@ struct TEXTURE {
   std::vector<uint8_t> palette;             // red, green, blue per entry, 65535 entries at most
 };
 
+// The bytes a texture of width x height and `paletteBytes` takes as a package or a map lays it:
+// its header, four levels, palette count and entries, and zero bytes to the next multiple of 4.
+uint64_t LaidLength(uint32_t width, uint32_t height, uint64_t paletteBytes);
+
+// Writes the texture so laid, its header's offsets to the levels behind each other.
+void LayTexture(const TEXTURE& texture, FILE* fp);
+
 // Creates the part file beside `path`. False where it cannot be.
 bool BeginPackage(WADWRITE* package, const char* path);
 
-// Writes the texture's lump: the header, the four levels, the palette's count and entries, and
-// zero bytes to the next multiple of 4. False where the package would pass 4 GiB.
+// Writes the texture's lump, laid out as LayTexture lays it. False where the package would pass
+// 4 GiB.
 bool AddTexture(WADWRITE* package, const TEXTURE& texture);
 
 // Writes the directory, flushes and closes the part file, and renames it over the path. False
