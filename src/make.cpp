@@ -1,5 +1,8 @@
 /* make: wad3 --make PACKAGE.wad INPUT... writes one package of every image, package and map
  * given, in the order given, a folder's files in the byte order of their paths.
+ * wad3 --make OUT.bsp MAP.bsp INPUT... writes MAP again with the textures the inputs give it:
+ * each slot of its texture lump that names a texture given is filled with it (embedded where
+ * the map only named it, replaced where it carried it), in the size the map says (bspwrite.cpp).
  *
  * Two passes. The first reads and checks every input, printing each problem; where there is
  * any, nothing is written. The second makes each texture in turn, one in memory at a time, and
@@ -30,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bspwrite.h"
 #include "extract.h"
 #include "images.h"
 #include "mips.h"
@@ -43,6 +47,7 @@
 namespace {
 
 constexpr char kUsage[] = "USAGE:  WAD3 --make [--dither] package.wad input...\n";
+constexpr char kMapUsage[] = "USAGE:  WAD3 --make [--dither] out.bsp map.bsp input...\n";
 constexpr std::string_view kDither = "--dither";
 constexpr size_t kMaxName = kWad3NameSize - 1; /* and a zero byte */
 constexpr char kFirstNameByte = '!', kLastNameByte = '~'; /* no spaces: compilers split at them */
@@ -68,16 +73,19 @@ struct ENTRY {
   uint64_t mippos;   // a copy's texture header in its file
   char name[kWad3NameSize];
   uint32_t width, height;
+  uint64_t paletteBytes;  // as it will be written
 };
 
 // What the run has gathered and counted.
 struct MAKE {
-  const char* package;
+  const char* package;  // what is written: a package, or a map
+  const char* noun;     // "package" or "map"
   FILEID packageId;  // the package as it lies on disk already, never read from a folder
   bool packageFound;
   bool decals, dither;
   std::vector<ENTRY> entries;
   std::map<std::string, size_t> places;  // each name in lower case, and its entry
+  std::vector<std::string> packages;     // each package read, its file's name in lower case
   unsigned problems = 0;
   uint64_t skipped = 0;  // files in folders that are no image, package or map
 };
@@ -85,12 +93,6 @@ struct MAKE {
 void Problem(MAKE* make, const std::string& path, const std::string& what) {
   printf("%s : %s\n", path.c_str(), what.c_str());
   ++make->problems;
-}
-
-std::string Lower(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
 }
 
 std::string_view NameOf(const char (&name)[kWad3NameSize]) {
@@ -153,7 +155,7 @@ void CheckImage(MAKE* make, const std::string& path, IMAGEKIND kind) {
     printf("%s : its alpha is not drawn: only a name beginning with { is drawn transparent\n",
            path.c_str());
   }
-  ENTRY entry = {path, kind, 0, {}, image.width, image.height};
+  ENTRY entry = {path, kind, 0, {}, image.width, image.height, kPaletteBytes};
   memcpy(entry.name, name.data(), name.size());
   Place(make, entry);
 }
@@ -180,6 +182,7 @@ std::string ReadCopy(FILE* fp, uint64_t size, uint64_t mippos, ENTRY* entry, TEX
   if (palette + kPaletteCountSize + uint64_t{entries} * 3 > size) {
     return "Invalid mip entry; palette is malformed.";
   }
+  entry->paletteBytes = uint64_t{entries} * 3;
   if (texture != nullptr) {
     memcpy(texture->name, mip.name, kWad3NameSize);
     texture->width = mip.width;
@@ -217,9 +220,12 @@ void CheckCopies(MAKE* make, const std::string& path) {
   }
   const File file(fopen(path.c_str(), "rb"));
   if (!file) return Problem(make, path, "cannot be read");
+  if (WithoutEnding(path, kPackageEnding) != path.size()) {
+    make->packages.push_back(Lower(LastComponent(path)));
+  }
   const uint64_t size = SizeOf(file.get());
   for (const uint64_t mippos : gathered.textures) {
-    ENTRY entry = {path, kNoImage, mippos, {}, 0, 0};
+    ENTRY entry = {path, kNoImage, mippos, {}, 0, 0, 0};
     const std::string problem = ReadCopy(file.get(), size, mippos, &entry, nullptr);
     if (!problem.empty()) return Problem(make, path, problem);
     Place(make, entry);
@@ -266,7 +272,7 @@ void Walk(MAKE* make, const std::string& folder, unsigned depth, std::vector<std
       ++make->skipped;
     } else if (make->packageFound && SameFile(path.c_str(), make->packageId)) {
       // Read back, its old textures would replace the very images being made into it anew.
-      printf("%s : the package being made, skipped\n", path.c_str());
+      printf("%s : the %s being made, skipped\n", path.c_str(), make->noun);
     } else {
       files->push_back(path);
     }
@@ -430,19 +436,25 @@ int Write(MAKE* make) {
 #endif
 }
 
+// Says how many files in folders were skipped and, where anything is wrong, that nothing is
+// written. False where it is not.
+bool Checked(const MAKE& make) {
+  if (make.skipped != 0) {
+    printf("%" PRIu64 " %s skipped\n", make.skipped,
+           make.skipped == 1 ? "file that is no image, package or map"
+                             : "files that are no image, package or map");
+  }
+  if (make.problems != 0) {
+    printf("Nothing written : %s (%u problem%s)\n", make.package, make.problems,
+           make.problems == 1 ? "" : "s");
+  }
+  return make.problems == 0;
+}
+
 // Checks every input, then writes the package where nothing is wrong. Returns the exit status.
 int Check(MAKE* make, const std::vector<const char*>& inputs) {
   for (const char* input : inputs) CheckInput(make, input);
-  if (make->skipped != 0) {
-    printf("%" PRIu64 " %s skipped\n", make->skipped,
-           make->skipped == 1 ? "file that is no image, package or map"
-                             : "files that are no image, package or map");
-  }
-  if (make->problems != 0) {
-    printf("Nothing written : %s (%u problem%s)\n", make->package, make->problems,
-           make->problems == 1 ? "" : "s");
-    return 1;
-  }
+  if (!Checked(*make)) return 1;
   if (make->entries.empty()) {
     printf("No texture to write : %s\n", make->package);
     return 1;
@@ -450,32 +462,182 @@ int Check(MAKE* make, const std::vector<const char*>& inputs) {
   return Write(make);
 }
 
+// Reads the map to be written again, as the extraction checks it and whole; `file` is left
+// open on it where nothing is wrong.
+void CheckMap(MAKE* make, const char* path, MAPFILE* map, File* file) {
+  struct stat status;
+  if (stat(path, &status) != 0) {
+    printf("File not found : %s\n", path);
+    ++make->problems;
+    return;
+  }
+  if (S_ISDIR(status.st_mode)) return Problem(make, path, "not a map (BSP version 30)");
+  file->reset(fopen(path, "rb"));
+  if (!*file) return Problem(make, path, "cannot be read");
+  const std::string problem = ReadMap(file->get(), map);
+  if (!problem.empty()) {
+    file->reset();
+    return Problem(make, path, problem);
+  }
+  GATHERED gathered;
+  if (EnumerateFile(path, "", &gathered, 1 << kMapKind) != 0) {
+    file->reset();
+    ++make->problems;  // the extraction's line said why
+  }
+}
+
+constexpr size_t kNotGiven = SIZE_MAX;
+
+// The entry that fills each slot of the map, or kNotGiven; a size other than the map's is a
+// problem. Images the map names nowhere are said to be left out.
+std::vector<size_t> Fill(MAKE* make, const MAPFILE& map) {
+  std::vector<size_t> given(map.slots.size(), kNotGiven);
+  std::vector<bool> used(make->entries.size());
+  for (size_t k = 0; k < map.slots.size(); ++k) {
+    const MAPSLOT& slot = map.slots[k];
+    if (slot.empty) continue;
+    const auto place = make->places.find(Lower(NameOf(slot.name)));
+    if (place == make->places.end()) continue;
+    const ENTRY& entry = make->entries[place->second];
+    used[place->second] = true;
+    if (entry.width != slot.width || entry.height != slot.height) {
+      const std::string_view name = NameOf(entry.name);
+      Problem(make, entry.path,
+              std::string(name) + " is " + std::to_string(entry.width) + "x" +
+                  std::to_string(entry.height) + ", the map's is " + std::to_string(slot.width) +
+                  "x" + std::to_string(slot.height) + ": its faces are aligned to that size");
+      continue;
+    }
+    given[k] = place->second;
+  }
+  for (size_t e = 0; e < make->entries.size(); ++e) {
+    const ENTRY& entry = make->entries[e];
+    if (used[e] || entry.kind == kNoImage) continue;  // a package's others are for other maps
+    printf("%s : the map names no texture %.*s, left out\n", entry.path.c_str(),
+           int(NameOf(entry.name).size()), entry.name);
+  }
+  return given;
+}
+
+// Makes each texture given in turn and writes the map. Returns the exit status.
+int WriteSlots(MAKE* make, const char* mapPath, const MAPFILE& map, MAPWRITE* out,
+               const std::vector<size_t>& given, File* mapFile) {
+  std::string path, problem;
+  unsigned written = 0, left = 0;
+  if (!CopyLumps(out)) path = mapPath, problem = "cannot be read";
+  for (size_t k = 0; k < map.slots.size() && problem.empty(); ++k) {
+    const MAPSLOT& slot = map.slots[k];
+    const std::string_view name = NameOf(slot.name);
+    if (given[k] == kNotGiven) {
+      AddSlot(out, nullptr);
+      if (!slot.empty && !slot.carried) {
+        printf("%.*s : left to packages\n", int(name.size()), slot.name);
+        ++left;
+      }
+      continue;
+    }
+    const ENTRY& entry = make->entries[given[k]];
+    TEXTURE texture;
+    path = entry.path;
+    problem = Build(*make, entry, &texture);
+    if (problem.empty() && (texture.width != slot.width || texture.height != slot.height ||
+                            texture.palette.size() != entry.paletteBytes)) {
+      problem = "changed while it was read";
+    }
+    if (!problem.empty()) break;
+    memset(texture.name, 0, kWad3NameSize);  // as the map spells it
+    memcpy(texture.name, slot.name, name.size());
+    AddSlot(out, &texture);
+    printf("%.*s (%" PRIu32 "x%" PRIu32 ")\n", int(name.size()), slot.name, slot.width,
+           slot.height);
+    ++written;
+  }
+  if (problem.empty() && !CopyLumps(out)) path = mapPath, problem = "cannot be read";
+  if (!problem.empty()) {
+    printf("%s : %s\nNothing written : %s\n", path.c_str(), problem.c_str(), make->package);
+    AbandonMap(out);
+    return 1;
+  }
+  mapFile->reset();  // closed before the rename: Windows renames nothing over a file held open
+  if (!FinishMap(out)) {
+    printf("Could not write : %s\n", make->package);
+    return 1;
+  }
+  printf("%u texture%s written to %s, %u left to packages\n", written, written == 1 ? "" : "s",
+         make->package, left);
+  return 0;
+}
+
+// Checks the map and every input, then writes the map where nothing is wrong. Returns the
+// exit status.
+int CheckForMap(MAKE* make, const std::vector<const char*>& inputs) {
+  MAPFILE map;
+  File mapFile;
+  CheckMap(make, inputs[0], &map, &mapFile);
+  for (size_t i = 1; i < inputs.size(); ++i) CheckInput(make, inputs[i]);
+  std::vector<size_t> given;
+  MAPWRITE out;
+  if (mapFile) {
+    given = Fill(make, map);
+    std::vector<uint64_t> laid(given.size());
+    for (size_t k = 0; k < given.size(); ++k) {
+      if (given[k] == kNotGiven) continue;
+      const ENTRY& entry = make->entries[given[k]];
+      laid[k] = LaidLength(entry.width, entry.height, entry.paletteBytes);
+    }
+    if (!PlanMap(&out, map, laid, WithoutPackages(map.entities, make->packages))) {
+      Problem(make, make->package, "the map would pass 4 GiB");
+    }
+  }
+  if (!Checked(*make)) return 1;
+  if (std::count(given.begin(), given.end(), kNotGiven) == long(given.size())) {
+    printf("No texture to write : %s\n", make->package);
+    return 1;
+  }
+  if (!BeginMap(&out, make->package)) {
+    printf("Could not create : %s\n", out.file.part.c_str());
+    return 1;
+  }
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    return WriteSlots(make, inputs[0], map, &out, given, &mapFile);
+#if defined(__cpp_exceptions)
+  } catch (const std::bad_alloc&) {
+    AbandonMap(&out);
+    throw;
+  }
+#endif
+}
+
 }  // namespace
 
 int MakePackage(int count, char** args) {
   std::vector<const char*> words;
   MAKE make = {};
+  bool unknown = false;  // no option of --make: a file of such a name is ./-NAME
   for (int i = 0; i < count; ++i) {
     if (args[i] == kDither) {
       make.dither = true;
-    } else if (args[i][0] == '-') {  // no option of --make: a file of such a name is ./-NAME
-      fputs(kUsage, stdout);
-      return 1;
     } else {
+      unknown |= args[i][0] == '-';
       words.push_back(args[i]);
     }
   }
-  if (words.size() < 2) {
-    fputs(kUsage, stdout);
+  const bool map = !words.empty() && WithoutEnding(words[0], kMapEnding) != strlen(words[0]);
+  if (unknown || words.size() < (map ? 3u : 2u)) {
+    fputs(map ? kMapUsage : kUsage, stdout);
     return 1;
   }
   make.package = words[0];
+  make.noun = map ? "map" : "package";
   make.packageFound = IdentifyFile(make.package, &make.packageId);
-  make.decals = IsDecals(make.package);
+  make.decals = !map && IsDecals(make.package);
 #if defined(__cpp_exceptions)
   try {
 #endif
-    return Check(&make, {words.begin() + 1, words.end()});
+    const std::vector<const char*> inputs(words.begin() + 1, words.end());
+    return map ? CheckForMap(&make, inputs) : Check(&make, inputs);
 #if defined(__cpp_exceptions)
   } catch (const std::bad_alloc&) {
     printf("Out of memory : %s\n", make.package);  // a part file written was removed

@@ -70,6 +70,12 @@ bool IsMalformedName(const char* name, size_t length) {
           memchr(name, kWindowsStream, length) != nullptr || IsWindowsDevice(name, length));
 }
 
+std::string Lower(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
 std::string_view LastComponent(std::string_view path) {
   const size_t slash = path.find_last_of(kWindowsNames ? "/\\" : "/");
   return slash == std::string_view::npos ? path : path.substr(slash + 1);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,9 @@ inline uint64_t AddClamped(uint64_t a, uint64_t b) {
 // The length of `name` without `ending` (lower case) where the name ends with it in any case, as
 // a file's name ends in ".bmp" or ".SPR".
 size_t WithoutEnding(std::string_view name, std::string_view ending);
+
+// The name with A to Z made a to z, as the game compares texture and file names.
+std::string Lower(std::string_view name);
 
 // The last component of a path, where '/' (and on Windows '\\') separates them.
 std::string_view LastComponent(std::string_view path);
