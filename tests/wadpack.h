@@ -124,8 +124,11 @@ inline Bytes Package(const std::vector<Texture>& textures, bool directoryFirst =
 
 // A map (BSP version 30) whose texture lump holds `slots` in order, a null one empty. Other
 // lumps' bytes lie before (`before` of them: by default 3, which puts the texture lump at an
-// offset that is no multiple of 4, as in real maps) and after the texture lump.
-inline Bytes Map(const std::vector<const Texture*>& slots, uint32_t before = 3) {
+// offset that is no multiple of 4, as in real maps; or the entities lump's text and its zero
+// byte, where `entities` is given) and after the texture lump.
+inline Bytes Map(const std::vector<const Texture*>& slots, uint32_t before = 3,
+                 const std::string& entities = {}) {
+  if (!entities.empty()) before = static_cast<uint32_t>(entities.size() + 1);
   constexpr uint32_t kAfter = 5, kLumps = 15;
   const auto count = static_cast<uint32_t>(slots.size());
   Bytes lump;
@@ -149,7 +152,12 @@ inline Bytes Map(const std::vector<const Texture*>& slots, uint32_t before = 3) 
     Put32(out, position);
     Put32(out, k == 0 ? before : k == 2 ? end - at : k == 3 ? kAfter : 0);
   }
-  out.insert(out.end(), before, 0x11);
+  if (entities.empty()) {
+    out.insert(out.end(), before, 0x11);
+  } else {
+    out.insert(out.end(), entities.begin(), entities.end());
+    out.push_back(0);
+  }
   out.insert(out.end(), lump.begin(), lump.end());
   out.insert(out.end(), kAfter, 0x22);
   return out;
