@@ -1,26 +1,81 @@
-// Any bytes as an image given to --make: the first byte picks its ending, the rest is the file.
+// Any bytes given to --make: the first byte picks the image's ending, the rest is the file.
 // Nothing may crash or hang; a package written must hold exactly that one texture, of the
-// image's size, its levels each a quarter of the one before.
+// image's size, its levels each a quarter of the one before. Bytes that begin as a map's (its
+// version, 30) are the map to write again with a package's textures and an image: a map
+// written must have the slots it had and be read whole by the extraction.
 #include <algorithm>
 #include <fstream>
 #include <string>
 
+#include "extract.h"
 #include "fuzz_check.h"
 #include "images.h"
+#include "imagepack.h"
 #include "make.h"
 #include "wadpack.h"
 
 using namespace fuzzcheck;
 
+namespace {
+
+void Write(const fs::path& path, const uint8_t* data, size_t size) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// The inputs given with every map: textures of the names the corpus's maps give their slots.
+bool WriteInputs(const fs::path& package, const fs::path& image) {
+  wadpack::Texture wall, fence;
+  wall.name = "WALL", wall.width = 8, wall.height = 4, wall.pixels = Bytes(32, 3);
+  wall.palette = Bytes(48, 9);
+  fence.name = "{fence", fence.width = fence.height = 16, fence.pixels = Bytes(256, 255);
+  fence.palette = Bytes(768, 1);
+  const Bytes bytes = wadpack::Package({wall, fence});
+  Write(package, bytes.data(), bytes.size());
+  const Bytes png = imagepack::Encode({16, 16, 8, 0, Bytes(256, 77), {}, {}});
+  Write(image, png.data(), png.size());
+  return true;
+}
+
+int FuzzMap(const uint8_t* data, size_t size) {
+  const fs::path& root = Root();
+  const fs::path map = root / "in.bsp", out = root / "out.bsp", package = root / "in.wad",
+                 image = root / "named.png";
+  static const bool given = WriteInputs(package, image);
+  Check(given, "no inputs");
+  Write(map, data + 1, size - 1);
+  std::string outPath = out.string(), mapPath = map.string(), packagePath = package.string(),
+              imagePath = image.string(), dither = "--dither";
+  char* args[] = {dither.data(), outPath.data(), mapPath.data(), packagePath.data(), imagePath.data()};
+  const bool dithered = data[0] % 2 == 0;
+  const int status = MakePackage(dithered ? 5 : 4, dithered ? args : args + 1);
+  Check(!fs::exists(outPath + ".part"), "a part file left", out);
+  if (status == 0) {
+    const Bytes before(data + 1, data + size), after = ReadFile(out);
+    const uint64_t lump = wadpack::Get32(before, 20), written = wadpack::Get32(after, 20);
+    Check(wadpack::Get32(after, 0) == 30 && written % 4 == 0, "not a map", out);
+    Check(wadpack::Get32(after, written) == wadpack::Get32(before, lump), "slots lost", out);
+    GATHERED gathered;
+    Check(EnumerateFile(outPath.c_str(), "", &gathered, 1 << kMapKind) == 0, "not read whole", out);
+  } else {
+    Check(!fs::exists(out), "a map written by a run that failed", out);
+  }
+  fs::remove(out);
+  fs::remove(map);
+  return 0;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kEndings[] = {".png", ".bmp", ".tga", ".jpg", ".pcx"};
   if (size < 1) return 0;
+  if (size >= 5 && wadpack::Get32(Bytes(data + 1, data + 5), 0) == 30) return FuzzMap(data, size);
   const fs::path& root = Root();
   const std::string names[] = {"{in", "in", "!in"};
   const fs::path image = root / (names[data[0] / 5 % 3] + kEndings[data[0] % 5]);
   const fs::path package = root / (data[0] >= 128 ? "decals.wad" : "out.wad");
-  std::ofstream(image, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+  Write(image, data + 1, size - 1);
   // Pictures larger than 512 x 512 take the same paths, only longer: they are left out, so that
   // the fuzzer spends its time on shapes.
   IMAGE header;

@@ -143,5 +143,18 @@ int main(int argc, char** argv) {
       {"pcx-water", tagged(14, imagepack::Pcx(16, 32, Bytes(512, 0xC9), palette))},
   };
   for (const auto& [name, bytes] : made) Write(files / (std::string(name) + ".bin"), bytes);
+  // Maps to write again, after their tag: textures named as the harness gives them, lumps in
+  // the map's order and behind an XASH header.
+  Texture fence = Make("{fence", 16, 16);
+  fence.named = true;
+  Bytes xash = tagged(1, wadpack::Map({&wall, &fence, nullptr, &named}, 5));
+  xash.insert(xash.begin() + 1 + 124, 104, 0);
+  for (unsigned k = 0; k < 15; ++k) Set32(xash, 1 + 4 + 8 * k, wadpack::Get32(xash, 1 + 4 + 8 * k) + 104);
+  Set32(xash, 1 + 124, 0x48534158);  // "XASH"
+  Set32(xash, 1 + 132, uint32_t(xash.size() - 1));
+  Set32(xash, 1 + 136, 8);
+  xash.insert(xash.end(), {0, 1, 2, 3, 4, 5, 6, 7});
+  Write(files / "map.bin", tagged(0, map));
+  Write(files / "map-xash.bin", xash);
   return 0;
 }
