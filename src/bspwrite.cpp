@@ -91,7 +91,7 @@ bool ReadSlot(const std::vector<uint8_t>& lump, uint32_t offset, MAPSLOT* slot) 
   const uint64_t palette = PaletteOffset(pixels);
   if (offset + palette + kPaletteCountSize > size) return false;
   const uint8_t* const count = header + palette;
-  const uint64_t entries = count[0] | count[1] << 8;
+  const uint64_t entries = uint64_t{count[0]} | uint64_t{count[1]} << 8;
   slot->length = std::max(slot->length, palette + kPaletteCountSize + 3 * entries);
   return offset + slot->length <= size;
 }

@@ -15,10 +15,12 @@ constexpr char kHelp[] =
     "USAGE:  WAD3 filename.wad\n"
     "        WAD3 --png filename.wad\n"
     "        WAD3 --make [--dither] package.wad input...\n"
+    "        WAD3 --make [--dither] out.bsp map.bsp input...\n"
     "Writes every texture of a package, map, model or sprite into the current folder, as NAME.pcx.\n"
     "  --png        as NAME.png instead, drawn as the game draws it (transparency, decals)\n"
     "  --make       writes package.wad of images (.png .bmp .tga .jpg .jpeg .pcx), packages,\n"
-    "               maps and folders of them\n"
+    "               maps and folders of them; with out.bsp, writes map.bsp again with the\n"
+    "               textures they give it put inside, as out.bsp\n"
     "  --dither     with --make, dithers the colours of images that have no palette\n"
     "  --help, -h   prints this help\n"
     "  --version    prints the program's name and version\n";
