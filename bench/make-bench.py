@@ -2,7 +2,8 @@
 """wad3 --make measured: its quantizer beside pngquant and Pillow's, its mips beside the real
 packages' own, and its time beside the extraction's.
 
-  bench/make-bench.py [--program build/wad3] [--images DIR] [--packages DIR] [--runs 5]
+  bench/make-bench.py [--program build/wad3] [--images DIR] [--packages DIR] [--maps DIR]
+                      [--runs 5] [--parts 1234]
 
 Needs Debian's python3-pil (Pillow) and pngquant (GPL: only measured here, never linked).
   1. Quantizer: every truecolour image in --images (../shared/image-samples) as an RGB PNG, to
@@ -15,6 +16,11 @@ Needs Debian's python3-pil (Pillow) and pngquant (GPL: only measured here, never
      of the full-size picture: the package's own, and those --make makes from the PCX file.
   3. Time: the extraction of each package into a fresh folder, and --make of the PCX files it
      wrote, user and wall time summed over the packages, median of --runs.
+  4. Maps: each map of version 30 in --maps (../shared/map-samples) that carries textures,
+     stripped of them (only their names left) and given them back from a package of them by
+     `wad3 --make OUT.bsp MAP.bsp PACKAGE`, beside `cp` of the map; and the largest with its
+     lighting lump grown to 256 MB, to show that memory holds the texture lump, not the map.
+     Wall and user time, median of --runs, and peak memory (resident set) of each.
 """
 import argparse
 import math
@@ -201,21 +207,107 @@ def speed(args, work):
         median(m[1] / e[1] for m, e in zip(making, extraction))))
 
 
+def measured(command, work):
+    """Wall and user time and peak resident memory (KiB) of one run of command, after a sync.
+    The peak is GNU time's: a child's peak counts that of the process it was forked from, and
+    this one's holds the maps."""
+    subprocess.run(['sync'])
+    peak = os.path.join(work, 'peak')
+    start = time.perf_counter()
+    child = subprocess.Popen(['/usr/bin/time', '-f', '%M', '-o', peak] + command, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    if status != 0:
+        sys.exit('failed: %s' % ' '.join(command))
+    return wall, usage.ru_utime, int(open(peak).read().split()[-1])
+
+
+def lumps(data):
+    return [list(struct.unpack_from('<II', data, 4 + 8 * k)) for k in range(15)]
+
+
+def stripped(data):
+    """The map with only the names of its textures: its texture lump laid anew at its end, of
+    headers whose level offsets are 0, the old one zeroed."""
+    data = bytearray(data)
+    directory = lumps(data)
+    at, length = directory[2]
+    count, = struct.unpack_from('<I', data, at)
+    lump = bytearray(struct.pack('<I', count) + bytes(4 * count))
+    for k in range(count):
+        offset, = struct.unpack_from('<I', data, at + 4 + 4 * k)
+        if offset != 0xFFFFFFFF:
+            offset, header = len(lump), data[at + offset:at + offset + 24]
+            lump += header + bytes(16)
+        struct.pack_into('<I', lump, 4 + 4 * k, offset)
+    data[at:at + length] = bytes(length)
+    data += bytes(-len(data) % 4)
+    struct.pack_into('<II', data, 20, len(data), len(lump))
+    return bytes(data + lump)
+
+
+def grown(data, size):
+    """The map with its lighting lump (8) grown to `size` bytes at its end, the old one zeroed."""
+    data = bytearray(data)
+    at, length = lumps(data)[8]
+    light = bytes(data[at:at + length]) or b'\x80'
+    data[at:at + length] = bytes(length)
+    data += bytes(-len(data) % 4)
+    struct.pack_into('<II', data, 4 + 8 * 8, len(data), size)
+    return bytes(data + (light * (size // len(light) + 1))[:size])
+
+
+def maps(args, work):
+    cases = []
+    for name in sorted(os.listdir(args.maps)):
+        data = open(os.path.join(args.maps, name), 'rb').read()
+        if not name.endswith('.bsp') or struct.unpack_from('<I', data)[0] != 30:
+            continue
+        package = os.path.join(work, name + '.wad')
+        if subprocess.run([args.program, '--make', package, os.path.join(args.maps, name)],
+                          stdout=subprocess.DEVNULL).returncode != 0:
+            continue  # it carries no texture
+        bare = os.path.join(work, name)
+        open(bare, 'wb').write(stripped(data))
+        cases.append((name, bare, package))
+    name, bare, package = max(cases, key=lambda case: os.path.getsize(case[1]))
+    big = os.path.join(work, 'grown-' + name)
+    open(big, 'wb').write(grown(open(bare, 'rb').read(), 256 << 20))
+    cases.append((name + ', lighting grown to 256 MB', big, package))
+    print('4. Maps: each given back its textures from a package of them, beside cp; median of %d'
+          % args.runs)
+    print('| map | size | wad3 --make: wall | user | memory | cp: wall | user | memory | wall ratio |')
+    print('|---|---|---|---|---|---|---|---|---|')
+    for name, path, package in cases:
+        out, copy = os.path.join(work, 'out.bsp'), os.path.join(work, 'copy.bsp')
+        ours = [measured([args.program, '--make', out, path, package], work) for _ in range(args.runs)]
+        theirs = [measured(['cp', path, copy], work) for _ in range(args.runs)]
+        figures = [median(run[k] for run in ours) for k in range(3)] + [median(run[k] for run in theirs) for k in range(3)]
+        print('| %s | %.1f MB | %.3f s | %.3f s | %.1f MiB | %.3f s | %.3f s | %.1f MiB | %.2f |' % (
+            name, os.path.getsize(path) / 1e6, figures[0], figures[1], figures[2] / 1024, figures[3],
+            figures[4], figures[5] / 1024, figures[0] / figures[3]))
+    print()
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--program', default=os.path.join(here, '..', 'build', 'wad3'))
     parser.add_argument('--images', default=os.path.join(here, '..', '..', 'shared', 'image-samples'))
     parser.add_argument('--packages', default=os.path.join(here, '..', '..', 'shared', 'wad3-samples'))
+    parser.add_argument('--maps', default=os.path.join(here, '..', '..', 'shared', 'map-samples'))
     parser.add_argument('--runs', type=int, default=5)
+    parser.add_argument('--parts', default='1234', help='which of the parts to measure')
     args = parser.parse_args()
     args.program = os.path.abspath(args.program)
-    if shutil.which('pngquant') is None:
+    if '1' in args.parts and shutil.which('pngquant') is None:
         sys.exit('needs pngquant (apt-get install pngquant)')
+    if '4' in args.parts and not os.path.exists('/usr/bin/time'):
+        sys.exit('needs GNU time (apt-get install time)')
     with tempfile.TemporaryDirectory(prefix='wad3-make-bench-') as work:
-        quantizer(args, work)
-        mips(args, work)
-        speed(args, work)
+        for part, measure in (('1', quantizer), ('2', mips), ('3', speed), ('4', maps)):
+            if part in args.parts:
+                measure(args, work)
 
 
 if __name__ == '__main__':
