@@ -316,7 +316,7 @@ bool CopyLumps(MAPWRITE* out) {
       return true;
     }
     if (k == kEntitiesLump) {
-      fwrite(out->entities.data(), 1, out->entities.size(), out->file.fp);
+      if (!out->entities.empty()) fwrite(out->entities.data(), 1, out->entities.size(), out->file.fp);
       out->at += out->entities.size();
     } else if (!Copy(out, out->map->lumps[k])) {
       return false;

@@ -44,11 +44,12 @@ void LayTexture(const TEXTURE& texture, FILE* fp) {
     offset += texture.levels[k].size();
   }
   WriteMip(mip, fp);
+  // A level of a small texture, or a palette, may be empty: no bytes, and no pointer to them.
   for (const std::vector<uint8_t>& level : texture.levels) {
-    fwrite(level.data(), 1, level.size(), fp);
+    if (!level.empty()) fwrite(level.data(), 1, level.size(), fp);
   }
   put2(static_cast<uint16_t>(texture.palette.size() / 3), fp);
-  fwrite(texture.palette.data(), 1, texture.palette.size(), fp);
+  if (!texture.palette.empty()) fwrite(texture.palette.data(), 1, texture.palette.size(), fp);
   for (offset += kPaletteCountSize + texture.palette.size(); offset % kAlignment != 0; ++offset) {
     putc(0, fp);
   }
