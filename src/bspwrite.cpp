@@ -59,7 +59,7 @@ uint32_t Load4(const uint8_t* p) {
 }
 
 // Reads `count` bytes at `at`; false where they are not all there.
-bool ReadAt(FILE* fp, uint64_t size, uint64_t at, void* out, uint64_t count) {
+bool ReadAt(FILE* fp, uint64_t size, uint64_t at, void* out, size_t count) {
   return count == 0 ||
          (at + count <= size && SeekTo(fp, at, size) && fread(out, 1, count, fp) == count);
 }
@@ -194,7 +194,9 @@ std::string ReadMap(FILE* fp, MAPFILE* map) {
   map->fp = fp;
   map->size = static_cast<uint64_t>(status.st_size);
   uint8_t head[kXashHeadSize] = {};
-  if (!ReadAt(fp, map->size, 0, head, std::min(kXashHeadSize, map->size))) return "cannot be read";
+  if (!ReadAt(fp, map->size, 0, head, static_cast<size_t>(std::min(kXashHeadSize, map->size)))) {
+    return "cannot be read";
+  }
   const uint32_t version = Load4(head);
   if (map->size >= kVersionSize && version != kMapVersion) {
     return version <= kHighestVersion
