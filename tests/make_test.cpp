@@ -615,7 +615,7 @@ Bytes Stripped(Bytes map) {
     lump.insert(lump.end(), head.begin(), head.end());
     lump.resize(lump.size() + 16);
   }
-  std::fill(map.begin() + at, map.begin() + at + length, 0);
+  std::fill(map.begin() + long(at), map.begin() + long(at + length), 0);
   map.resize((map.size() + 3) / 4 * 4);
   wadpack::Set32(map, 20, uint32_t(map.size()));
   wadpack::Set32(map, 24, uint32_t(lump.size()));
