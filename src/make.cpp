@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "bspwrite.h"
+#include "colours.h"
 #include "extract.h"
 #include "images.h"
 #include "mips.h"
@@ -54,8 +55,6 @@ constexpr char kFirstNameByte = '!', kLastNameByte = '~'; /* no spaces: compiler
 constexpr uint32_t kSideMultiple = 16;
 constexpr uint32_t kGameSide = 512; /* the largest texture the game loads */
 constexpr char kMasked = '{', kWater = '!';
-constexpr uint32_t kTransparentBlue = Rgb(0, 0, 255); /* what editors and compilers show */
-constexpr uint8_t kHalfOpaque = 128;
 constexpr unsigned kWaterFog = 3, kWaterDensity = 4; /* the entries water's fog is taken from */
 constexpr uint32_t kWaterDensityColour = Rgb(64, 64, 64); /* red 64: a moderate fog */
 constexpr unsigned kMaxDepth = 64;                         /* folders below folders */
@@ -296,11 +295,6 @@ void CheckInput(MAKE* make, const char* input) {
   }
 }
 
-// The grey level of a colour, from black 0 to white 255.
-uint8_t Grey(const uint8_t* p) {
-  return static_cast<uint8_t>((77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8);
-}
-
 // An image's texture, its palette chosen and its mips made, by the rules of its name and the
 // package.
 void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* texture) {
@@ -320,30 +314,15 @@ void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* te
     // Each index an opacity: 0 opaque, 255 transparent; entry 255 the opaque part's colour.
     full.resize(pixels);
     uint64_t sums[3] = {}, weight = 0;
-    for (size_t i = 0; i < pixels; ++i) {
-      const uint8_t* p = &image.pixels[kChannels * i];
-      full[i] = static_cast<uint8_t>(image.alpha ? 255 - p[3] : Grey(p));
-      const uint64_t opacity = 255u - full[i];
-      for (unsigned k = 0; k < 3; ++k) sums[k] += p[k] * opacity;
-      weight += opacity;
-    }
-    for (unsigned i = 0; i < kTransparent; ++i) memset(&palette[3 * i], int(i), 3);
-    for (unsigned k = 0; k < 3; ++k) {
-      palette[3 * kTransparent + k] = static_cast<uint8_t>(weight == 0 ? 0 : (sums[k] + weight / 2) / weight);
-    }
+    OpacityIndices(image, true, full.data(), sums, &weight);
+    OpacityPalette(sums, weight, palette);
   } else {
     full.assign(pixels, 0);
     std::vector<uint32_t> colours, fixed;
     uint64_t sums[3] = {};
-    for (size_t i = 0; i < pixels; ++i) {
-      const uint8_t* p = &image.pixels[kChannels * i];
-      const uint32_t colour = Rgb(p[0], p[1], p[2]);
-      if (masked && (image.alpha ? p[3] < kHalfOpaque : colour == kTransparentBlue)) {
-        full[i] = kTransparent;
-        continue;
-      }
-      colours.push_back(colour);
-      for (unsigned k = 0; k < 3; ++k) sums[k] += p[k];
+    GatherColours(image, masked, &colours, sums);
+    for (size_t i = 0; masked && i < pixels; ++i) {
+      if (IsTransparent(image, i)) full[i] = kTransparent;
     }
     if (water) {
       uint32_t mean = 0;
@@ -363,11 +342,7 @@ void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* te
       const unsigned slot = f == 0 ? kWaterFog : kWaterDensity;
       for (unsigned k = 0; k < 3; ++k) palette[3 * slot + k] = uint8_t(fixed[f] >> (16 - 8 * k));
     }
-    if (masked) {
-      for (unsigned k = 0; k < 3; ++k) {
-        palette[3 * kTransparent + k] = uint8_t(kTransparentBlue >> (16 - 8 * k));
-      }
-    }
+    if (masked) MaskedEntry(palette);
     MapPixels(image.pixels.data(), image.width, image.height, palette, entries, make.dither,
               masked ? kTransparent : -1, full.data());
   }
