@@ -160,20 +160,6 @@ void Pad(MAPWRITE* out, uint64_t to) {
   for (; out->at < to; ++out->at) putc(0, out->file.fp);
 }
 
-bool Copy(MAPWRITE* out, const BSPLUMP& from) {
-  const MAPFILE& map = *out->map;
-  out->block.resize(kBlock);
-  if (!SeekTo(map.fp, from.fileofs, map.size)) return false;
-  for (uint64_t left = from.filelen; left != 0;) {
-    const size_t count = static_cast<size_t>(std::min<uint64_t>(left, kBlock));
-    if (fread(out->block.data(), 1, count, map.fp) != count) return false;
-    fwrite(out->block.data(), 1, count, out->file.fp);
-    left -= count;
-  }
-  out->at += from.filelen;
-  return true;
-}
-
 void WriteTable(MAPWRITE* out) {
   const std::vector<MAPSLOT>& slots = out->map->slots;
   FILE* const fp = out->file.fp;
@@ -320,8 +306,12 @@ bool CopyLumps(MAPWRITE* out) {
     if (k == kEntitiesLump) {
       if (!out->entities.empty()) fwrite(out->entities.data(), 1, out->entities.size(), out->file.fp);
       out->at += out->entities.size();
-    } else if (!Copy(out, out->map->lumps[k])) {
-      return false;
+    } else {
+      const BSPLUMP& lump = out->map->lumps[k];
+      if (!CopyBytes(out->map->fp, lump.fileofs, out->map->size, lump.filelen, out->file.fp)) {
+        return false;
+      }
+      out->at += lump.filelen;
     }
   }
   Pad(out, out->end);

@@ -54,7 +54,6 @@ struct MAPWRITE {
   size_t next = 0;                // of `order`, the lump to write next
   size_t slot = 0;                // the slot to write next
   bool tabled = false;            // the texture lump's count and offsets are written
-  std::vector<uint8_t> block;     // the bytes being copied
 };
 
 // Lays the map out: `laid[k]` is LaidLength of the texture put in slot k, or 0 where the slot

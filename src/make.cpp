@@ -37,9 +37,11 @@
 #include "colours.h"
 #include "extract.h"
 #include "images.h"
+#include "mdlwrite.h"
 #include "mips.h"
 #include "picture.h"
 #include "quantize.h"
+#include "sprwrite.h"
 #include "tools.h"
 #include "wadfile.h"
 #include "wadwrite.h"
@@ -49,6 +51,9 @@ namespace {
 
 constexpr char kUsage[] = "USAGE:  WAD3 --make [--dither] package.wad input...\n";
 constexpr char kMapUsage[] = "USAGE:  WAD3 --make [--dither] out.bsp map.bsp input...\n";
+constexpr char kSpriteUsage[] =
+    "USAGE:  WAD3 --make [--type TYPE] [--format FORMAT] [--dither] out.spr image...\n";
+constexpr char kModelUsage[] = "USAGE:  WAD3 --make [--dither] out.mdl model.mdl image...\n";
 constexpr std::string_view kDither = "--dither";
 constexpr size_t kMaxName = kWad3NameSize - 1; /* and a zero byte */
 constexpr char kFirstNameByte = '!', kLastNameByte = '~'; /* no spaces: compilers split at them */
@@ -58,7 +63,15 @@ constexpr char kMasked = '{', kWater = '!';
 constexpr unsigned kWaterFog = 3, kWaterDensity = 4; /* the entries water's fog is taken from */
 constexpr uint32_t kWaterDensityColour = Rgb(64, 64, 64); /* red 64: a moderate fog */
 constexpr unsigned kMaxDepth = 64;                         /* folders below folders */
-constexpr std::string_view kPackageEnding = ".wad", kMapEnding = ".bsp";
+constexpr std::string_view kPackageEnding = ".wad", kMapEnding = ".bsp", kSpriteEnding = ".spr",
+                           kModelEnding = ".mdl", kBitmapEnding = ".bmp";
+constexpr uint32_t kAdditive = 1, kIndexAlpha = 2, kAlphaTest = 3; /* a sprite's formats */
+constexpr uint32_t kMaskedSkin = 0x40;
+// The names of a sprite's types and formats, each at its number.
+constexpr std::string_view kTypes[] = {"parallel-upright", "facing-upright", "parallel", "oriented",
+                                       "parallel-oriented"};
+constexpr std::string_view kFormats[] = {"normal", "additive", "indexalpha", "alphatest"};
+constexpr uint32_t kDefaultType = 2; /* parallel */
 
 struct FileCloser {
   void operator()(FILE* fp) const { fclose(fp); }
@@ -75,10 +88,22 @@ struct ENTRY {
   uint64_t paletteBytes;  // as it will be written
 };
 
+// An image given for a sprite's frame or a model's skin.
+struct FRAME {
+  std::string path;
+  IMAGEKIND kind;
+  uint32_t width, height;
+  std::string name;  // its file's name without the ending
+};
+
+// What --make writes, by the ending of its name.
+enum FORM { kPackageForm, kMapForm, kSpriteForm, kModelForm };
+
 // What the run has gathered and counted.
 struct MAKE {
-  const char* package;  // what is written: a package, or a map
-  const char* noun;     // "package" or "map"
+  const char* package;  // what is written
+  FORM form;
+  const char* noun;  // "package", "map", "sprite" or "model"
   FILEID packageId;  // the package as it lies on disk already, never read from a folder
   bool packageFound;
   bool decals, dither;
@@ -86,7 +111,14 @@ struct MAKE {
   std::map<std::string, size_t> places;  // each name in lower case, and its entry
   std::vector<std::string> packages;     // each package read, its file's name in lower case
   unsigned problems = 0;
-  uint64_t skipped = 0;  // files in folders that are no image, package or map
+  uint64_t skipped = 0;  // files in folders that are none of the inputs taken
+  std::vector<FRAME> frames;  // a sprite's frames, or the images of a model's skins
+  // A sprite's type and format, and the statistics its palette is chosen from.
+  uint32_t type, format;
+  std::vector<uint32_t> colours;
+  uint64_t sums[3], weight;
+  bool onePalette;  // every frame so far indexed with `palette`
+  uint8_t palette[kPaletteBytes];
 };
 
 void Problem(MAKE* make, const std::string& path, const std::string& what) {
@@ -241,8 +273,80 @@ INPUT InputOf(std::string_view path) {
   return kOther;
 }
 
+// Adds the frame's colours to the sprite's statistics, as its format draws them.
+void Gather(MAKE* make, const std::string& path, IMAGE* image) {
+  if (!image->indexed) {
+    make->onePalette = false;
+  } else if (make->frames.empty()) {
+    memcpy(make->palette, image->palette, kPaletteBytes);
+  } else if (memcmp(make->palette, image->palette, kPaletteBytes) != 0) {
+    make->onePalette = false;
+  }
+  if (image->indexed) ToColours(image);
+  switch (make->format) {
+    case kAdditive:
+      Premultiply(image);
+      return GatherColours(*image, false, &make->colours, make->sums);
+    case kIndexAlpha: {
+      std::vector<uint8_t> opacities(size_t{image->width} * image->height);
+      return OpacityIndices(*image, false, opacities.data(), make->sums, &make->weight);
+    }
+    case kAlphaTest:
+      return GatherColours(*image, true, &make->colours, make->sums);
+    default:
+      if (image->alpha) {
+        printf("%s : its alpha is not drawn: only the formats alphatest, indexalpha and additive "
+               "draw it\n", path.c_str());
+      }
+      return GatherColours(*image, false, &make->colours, make->sums);
+  }
+}
+
+// Checks an image given for a sprite's frame or a model's skin, and keeps it; a sprite's frame
+// adds its colours to the statistics of the sprite's palette. Of a model's images, a name that
+// comes again replaces the earlier one.
+void CheckFrame(MAKE* make, const std::string& path, IMAGEKIND kind) {
+  IMAGE image;
+  std::string problem = OpenImage(path.c_str(), kind, &image);
+  if (problem.empty() && (image.width > kMaxSide || image.height > kMaxSide)) {
+    problem = std::to_string(image.width) + "x" + std::to_string(image.height) +
+              ", larger than " + std::to_string(kMaxSide) + " on a side";
+  }
+  if (problem.empty()) problem = DecodeImage(&image);
+  if (problem.empty() && (image.width == 0 || image.height == 0)) problem = "it has no pixels";
+  if (!problem.empty()) return Problem(make, path, problem);
+  const std::string_view file = LastComponent(path);
+  const FRAME frame = {path, kind, image.width, image.height,
+                       std::string(file.substr(0, file.rfind('.')))};
+  if (make->form == kSpriteForm) {
+    if (image.width > kGameSide || image.height > kGameSide) {
+      printf("%s : %" PRIu32 "x%" PRIu32 ", the game loads at most 512x512\n", path.c_str(),
+             image.width, image.height);
+    }
+    Gather(make, path, &image);
+    make->frames.push_back(frame);
+    return;
+  }
+  const auto [place, added] = make->places.try_emplace(Lower(frame.name), make->frames.size());
+  if (added) return make->frames.push_back(frame);
+  FRAME& earlier = make->frames[place->second];
+  printf("Replaced : %s from %s by %s from %s\n", earlier.name.c_str(), earlier.path.c_str(),
+         frame.name.c_str(), frame.path.c_str());
+  earlier = frame;
+}
+
+// Whether the form written takes the file: images always, packages and maps for a package or
+// a map.
+bool Taken(const MAKE& make, std::string_view path) {
+  const INPUT input = InputOf(path);
+  return input == kImageInput ||
+         (input == kCopyInput && (make.form == kPackageForm || make.form == kMapForm));
+}
+
 void CheckFile(MAKE* make, const std::string& path) {
-  if (InputOf(path) == kImageInput) {
+  if (make->form == kSpriteForm || make->form == kModelForm) {
+    CheckFrame(make, path, ImageKind(LastComponent(path)));
+  } else if (InputOf(path) == kImageInput) {
     CheckImage(make, path, ImageKind(LastComponent(path)));
   } else {
     CheckCopies(make, path);
@@ -267,7 +371,7 @@ void Walk(MAKE* make, const std::string& folder, unsigned depth, std::vector<std
       } else {
         Walk(make, path, depth + 1, files);
       }
-    } else if (InputOf(path) == kOther) {
+    } else if (!Taken(*make, path)) {
       ++make->skipped;
     } else if (make->packageFound && SameFile(path.c_str(), make->packageId)) {
       // Read back, its old textures would replace the very images being made into it anew.
@@ -288,11 +392,47 @@ void CheckInput(MAKE* make, const char* input) {
     Walk(make, input, 0, &files);
     std::sort(files.begin(), files.end());  // in the byte order of their paths
     for (const std::string& file : files) CheckFile(make, file);
-  } else if (InputOf(input) == kOther) {
-    Problem(make, input, "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx), package or map");
+  } else if (!Taken(*make, input)) {
+    Problem(make, input, make->form == kSpriteForm || make->form == kModelForm
+                             ? "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx)"
+                             : "not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx), package or map");
   } else {
     CheckFile(make, input);
   }
+}
+
+// A truecolour image's palette and indices: where `masked`, entry 255 left out, 0 0 255, and the
+// transparent pixels 255; for `water`, entry 3 the picture's mean colour and entry 4 its fog.
+void Quantize(const IMAGE& image, bool masked, bool water, bool dither, uint8_t* indices,
+              uint8_t* palette) {
+  const size_t pixels = size_t{image.width} * image.height;
+  std::vector<uint32_t> colours, fixed;
+  uint64_t sums[3] = {};
+  GatherColours(image, masked, &colours, sums);
+  for (size_t i = 0; i < pixels; ++i) {
+    indices[i] = masked && IsTransparent(image, i) ? kTransparent : 0;
+  }
+  if (water) {
+    uint32_t mean = 0;
+    for (unsigned k = 0; k < 3; ++k) mean = mean << 8 | uint32_t((sums[k] + pixels / 2) / pixels);
+    fixed = {mean, kWaterDensityColour};
+  }
+  const unsigned entries = masked ? kTransparent : kPaletteEntries;
+  uint8_t chosen[kPaletteBytes];
+  const unsigned count =
+      ChoosePalette(std::move(colours), entries - unsigned(fixed.size()), fixed, chosen);
+  // Water's two entries in their places, the chosen ones around them.
+  for (unsigned i = 0, slot = 0; i < count; ++i, ++slot) {
+    if (water && slot == kWaterFog) slot += 2;
+    memcpy(&palette[3 * slot], &chosen[3 * i], 3);
+  }
+  for (unsigned f = 0; f < fixed.size(); ++f) {
+    const unsigned slot = f == 0 ? kWaterFog : kWaterDensity;
+    for (unsigned k = 0; k < 3; ++k) palette[3 * slot + k] = uint8_t(fixed[f] >> (16 - 8 * k));
+  }
+  if (masked) MaskedEntry(palette);
+  MapPixels(image.pixels.data(), image.width, image.height, palette, entries, dither,
+            masked ? kTransparent : -1, indices);
 }
 
 // An image's texture, its palette chosen and its mips made, by the rules of its name and the
@@ -317,34 +457,8 @@ void MakeTexture(const MAKE& make, const ENTRY& entry, IMAGE& image, TEXTURE* te
     OpacityIndices(image, true, full.data(), sums, &weight);
     OpacityPalette(sums, weight, palette);
   } else {
-    full.assign(pixels, 0);
-    std::vector<uint32_t> colours, fixed;
-    uint64_t sums[3] = {};
-    GatherColours(image, masked, &colours, sums);
-    for (size_t i = 0; masked && i < pixels; ++i) {
-      if (IsTransparent(image, i)) full[i] = kTransparent;
-    }
-    if (water) {
-      uint32_t mean = 0;
-      for (unsigned k = 0; k < 3; ++k) mean = mean << 8 | uint32_t((sums[k] + pixels / 2) / pixels);
-      fixed = {mean, kWaterDensityColour};
-    }
-    const unsigned entries = masked ? kTransparent : kPaletteEntries;
-    uint8_t chosen[kPaletteBytes];
-    const unsigned count =
-        ChoosePalette(std::move(colours), entries - unsigned(fixed.size()), fixed, chosen);
-    // Water's two entries in their places, the chosen ones around them.
-    for (unsigned i = 0, slot = 0; i < count; ++i, ++slot) {
-      if (water && slot == kWaterFog) slot += 2;
-      memcpy(&palette[3 * slot], &chosen[3 * i], 3);
-    }
-    for (unsigned f = 0; f < fixed.size(); ++f) {
-      const unsigned slot = f == 0 ? kWaterFog : kWaterDensity;
-      for (unsigned k = 0; k < 3; ++k) palette[3 * slot + k] = uint8_t(fixed[f] >> (16 - 8 * k));
-    }
-    if (masked) MaskedEntry(palette);
-    MapPixels(image.pixels.data(), image.width, image.height, palette, entries, make.dither,
-              masked ? kTransparent : -1, full.data());
+    full.resize(pixels);
+    Quantize(image, masked, water, make.dither, full.data(), palette);
   }
   MakeMips(image.indexed ? nullptr : image.pixels.data(), full.data(), image.width, image.height,
            palette, rule, &texture->levels[1]);
@@ -415,9 +529,10 @@ int Write(MAKE* make) {
 // written. False where it is not.
 bool Checked(const MAKE& make) {
   if (make.skipped != 0) {
+    const bool images = make.form == kSpriteForm || make.form == kModelForm;
     printf("%" PRIu64 " %s skipped\n", make.skipped,
-           make.skipped == 1 ? "file that is no image, package or map"
-                             : "files that are no image, package or map");
+           make.skipped == 1 ? (images ? "file that is no image" : "file that is no image, package or map")
+                             : (images ? "files that are no image" : "files that are no image, package or map"));
   }
   if (make.problems != 0) {
     printf("Nothing written : %s (%u problem%s)\n", make.package, make.problems,
@@ -585,34 +700,326 @@ int CheckForMap(MAKE* make, const std::vector<const char*>& inputs) {
 #endif
 }
 
+// Opens and decodes the image of a frame or skin again. Returns an empty text, or what is wrong.
+std::string Reopen(const FRAME& frame, IMAGE* image) {
+  std::string problem = OpenImage(frame.path.c_str(), frame.kind, image);
+  if (problem.empty()) problem = DecodeImage(image);
+  if (problem.empty() && (image->width != frame.width || image->height != frame.height)) {
+    problem = "changed while it was read";
+  }
+  return problem;
+}
+
+// A sprite frame's indices in the sprite's palette, as its format draws them.
+std::vector<uint8_t> FrameIndices(const MAKE& make, IMAGE* image, const uint8_t* palette) {
+  if (make.onePalette) return std::move(image->pixels);
+  if (image->indexed) ToColours(image);
+  std::vector<uint8_t> indices(size_t{image->width} * image->height);
+  if (make.format == kIndexAlpha) {
+    uint64_t sums[3] = {}, weight = 0;
+    OpacityIndices(*image, false, indices.data(), sums, &weight);
+    return indices;
+  }
+  const bool masked = make.format == kAlphaTest;
+  for (size_t i = 0; masked && i < indices.size(); ++i) {
+    if (IsTransparent(*image, i)) indices[i] = kTransparent;
+  }
+  if (make.format == kAdditive) Premultiply(image);
+  MapPixels(image->pixels.data(), image->width, image->height, palette,
+            masked ? kTransparent : kPaletteEntries, make.dither, masked ? kTransparent : -1,
+            indices.data());
+  return indices;
+}
+
+// The one palette of every frame: the frames' own where they share it, else chosen from the
+// statistics as the format draws them.
+void SpritePalette(MAKE* make, uint8_t* palette) {
+  if (make->onePalette) {
+    memcpy(palette, make->palette, kPaletteBytes);
+  } else if (make->format == kIndexAlpha) {
+    OpacityPalette(make->sums, make->weight, palette);
+  } else {
+    const bool masked = make->format == kAlphaTest;
+    ChoosePalette(std::move(make->colours), masked ? kTransparent : kPaletteEntries, {}, palette);
+    make->colours = {};
+    if (masked) MaskedEntry(palette);
+  }
+}
+
+// Writes the frames one at a time. Returns the exit status.
+int WriteFrames(MAKE* make, SPRWRITE* sprite, const uint8_t* palette) {
+  for (const FRAME& frame : make->frames) {
+    IMAGE image;
+    const std::string problem = Reopen(frame, &image);
+    if (!problem.empty()) {
+      printf("%s : %s\nNothing written : %s\n", frame.path.c_str(), problem.c_str(), make->package);
+      AbandonSprite(sprite);
+      return 1;
+    }
+    const std::vector<uint8_t> indices = FrameIndices(*make, &image, palette);
+    AddFrame(sprite, frame.width, frame.height, indices.data());
+    printf("%s (%" PRIu32 "x%" PRIu32 ")\n", frame.name.c_str(), frame.width, frame.height);
+  }
+  if (!FinishSprite(sprite)) {
+    printf("Could not write : %s\n", make->package);
+    return 1;
+  }
+  printf("%zu frame%s written to %s\n", make->frames.size(), make->frames.size() == 1 ? "" : "s",
+         make->package);
+  return 0;
+}
+
+// Checks every image, then writes the sprite where nothing is wrong. Returns the exit status.
+int CheckForSprite(MAKE* make, const std::vector<const char*>& inputs) {
+  make->onePalette = true;
+  for (const char* input : inputs) CheckInput(make, input);
+  if (!Checked(*make)) return 1;
+  if (make->frames.empty()) {
+    printf("No frame to write : %s\n", make->package);
+    return 1;
+  }
+  uint32_t width = 0, height = 0;
+  for (const FRAME& frame : make->frames) {
+    width = std::max(width, frame.width);
+    height = std::max(height, frame.height);
+  }
+  uint8_t palette[kPaletteBytes] = {};
+  SpritePalette(make, palette);
+  const SPRHEAD head = SpriteHead(make->type, make->format, width, height,
+                                  static_cast<uint32_t>(make->frames.size()));
+  SPRWRITE sprite;
+  if (!BeginSprite(&sprite, make->package, head, palette)) {
+    printf("Could not create : %s\n", sprite.file.part.c_str());
+    return 1;
+  }
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    return WriteFrames(make, &sprite, palette);
+#if defined(__cpp_exceptions)
+  } catch (const std::bad_alloc&) {
+    AbandonSprite(&sprite);
+    throw;
+  }
+#endif
+}
+
+// Reads the model whose skins are replaced, as the extraction checks it and whole; `file` is
+// left open on it where nothing is wrong.
+void CheckModel(MAKE* make, const char* path, MODELFILE* model, File* file) {
+  struct stat status;
+  if (stat(path, &status) != 0) {
+    printf("File not found : %s\n", path);
+    ++make->problems;
+    return;
+  }
+  if (S_ISDIR(status.st_mode)) return Problem(make, path, "not a model (IDST, version 10)");
+  file->reset(fopen(path, "rb"));
+  if (!*file) return Problem(make, path, "cannot be read");
+  std::string problem = ReadModel(file->get(), model);
+  if (problem.empty() && model->skins.empty()) {
+    // The game finds such a model's skins in NAMEt.mdl beside it.
+    const std::string_view name = LastComponent(path);
+    const size_t stem = WithoutEnding(name, kModelEnding);
+    problem = "its skins lie in " + std::string(name.substr(0, stem)) + "t" +
+              std::string(name.substr(stem)) + ": give that one";
+  }
+  if (!problem.empty()) {
+    file->reset();
+    return Problem(make, path, problem);
+  }
+  GATHERED gathered;
+  if (EnumerateFile(path, "", &gathered, 1 << kModelKind) != 0) {
+    file->reset();
+    ++make->problems;  // the extraction's line said why
+  }
+}
+
+// A skin to be replaced, and the image that replaces it.
+struct SKIN {
+  size_t skin, frame;
+};
+
+// Each skin that an image names, in the order of their positions; an image that names none, or
+// is of another size, is a problem, as are two skins that would share their bytes.
+std::vector<SKIN> Match(MAKE* make, const char* path, const MODELFILE& model) {
+  std::vector<SKIN> skins;
+  for (size_t f = 0; f < make->frames.size(); ++f) {
+    const FRAME& frame = make->frames[f];
+    bool named = false;
+    for (size_t k = 0; k < model.skins.size(); ++k) {
+      const MDLTEXTURE& skin = model.skins[k];
+      const std::string_view name(skin.name, strnlen(skin.name, kModelNameSize));
+      if (Lower(name.substr(0, WithoutEnding(name, kBitmapEnding))) != Lower(frame.name)) continue;
+      named = true;
+      if (skin.width != frame.width || skin.height != frame.height) {
+        Problem(make, frame.path,
+                std::to_string(frame.width) + "x" + std::to_string(frame.height) + ", the skin " +
+                    std::string(name) + " is " + std::to_string(skin.width) + "x" +
+                    std::to_string(skin.height));
+      } else {
+        skins.push_back({k, f});
+      }
+    }
+    if (!named) Problem(make, frame.path, "the model has no skin " + frame.name);
+  }
+  std::sort(skins.begin(), skins.end(), [&](const SKIN& a, const SKIN& b) {
+    return model.skins[a.skin].index < model.skins[b.skin].index;
+  });
+  for (size_t k = 1; k < skins.size(); ++k) {
+    const MDLTEXTURE &before = model.skins[skins[k - 1].skin], &skin = model.skins[skins[k].skin];
+    if (uint64_t{before.index} + uint64_t{before.width} * before.height + kPaletteBytes > skin.index) {
+      Problem(make, path, "two skins share their bytes, which one image cannot replace");
+      break;
+    }
+  }
+  return skins;
+}
+
+// A skin's indices and palette: an indexed image's own, padded with black; else quantized,
+// entry 255 left out where the skin is masked.
+void MakeSkin(const MAKE& make, const MDLTEXTURE& skin, IMAGE* image, std::vector<uint8_t>* indices,
+              uint8_t* palette) {
+  if (image->indexed) {
+    *indices = std::move(image->pixels);
+    memcpy(palette, image->palette, kPaletteBytes);
+    return;
+  }
+  indices->resize(size_t{image->width} * image->height);
+  Quantize(*image, (skin.flags & kMaskedSkin) != 0, false, make.dither, indices->data(), palette);
+}
+
+// Writes the skins one at a time, the model's other bytes copied. Returns the exit status.
+int WriteSkins(MAKE* make, const char* path, const MODELFILE& model, const std::vector<SKIN>& skins,
+               MDLWRITE* out, File* modelFile) {
+  std::string from = path, problem;
+  for (const SKIN& replaced : skins) {
+    const FRAME& frame = make->frames[replaced.frame];
+    const MDLTEXTURE& skin = model.skins[replaced.skin];
+    IMAGE image;
+    from = frame.path;
+    problem = Reopen(frame, &image);
+    if (!problem.empty()) break;
+    std::vector<uint8_t> indices;
+    uint8_t palette[kPaletteBytes] = {};
+    MakeSkin(*make, skin, &image, &indices, palette);
+    from = path;
+    if (!PutSkin(out, skin, indices.data(), palette)) {
+      problem = "cannot be read";
+      break;
+    }
+    printf("%.*s (%" PRIu32 "x%" PRIu32 ")\n", int(strnlen(skin.name, kModelNameSize)), skin.name,
+           skin.width, skin.height);
+  }
+  if (problem.empty() && !CopyModel(out)) problem = "cannot be read";
+  if (!problem.empty()) {
+    printf("%s : %s\nNothing written : %s\n", from.c_str(), problem.c_str(), make->package);
+    AbandonModel(out);
+    return 1;
+  }
+  modelFile->reset();  // closed before the rename: Windows renames nothing over a file held open
+  if (!FinishModel(out)) {
+    printf("Could not write : %s\n", make->package);
+    return 1;
+  }
+  printf("%zu skin%s replaced in %s\n", skins.size(), skins.size() == 1 ? "" : "s", make->package);
+  return 0;
+}
+
+// Checks the model and every image, then writes the model where nothing is wrong. Returns the
+// exit status.
+int CheckForModel(MAKE* make, const std::vector<const char*>& inputs) {
+  MODELFILE model;
+  File modelFile;
+  CheckModel(make, inputs[0], &model, &modelFile);
+  for (size_t i = 1; i < inputs.size(); ++i) CheckInput(make, inputs[i]);
+  std::vector<SKIN> skins;
+  if (modelFile) skins = Match(make, inputs[0], model);
+  if (!Checked(*make)) return 1;
+  if (skins.empty()) {
+    printf("No skin to replace : %s\n", make->package);
+    return 1;
+  }
+  MDLWRITE out;
+  if (!BeginModel(&out, model, make->package)) {
+    printf("Could not create : %s\n", out.file.part.c_str());
+    return 1;
+  }
+#if defined(__cpp_exceptions)
+  try {
+#endif
+    return WriteSkins(make, inputs[0], model, skins, &out, &modelFile);
+#if defined(__cpp_exceptions)
+  } catch (const std::bad_alloc&) {
+    AbandonModel(&out);
+    throw;
+  }
+#endif
+}
+
+// The number of `name` among `names`, or -1.
+template <size_t N>
+int Named(const std::string_view (&names)[N], std::string_view name) {
+  for (size_t i = 0; i < N; ++i) {
+    if (names[i] == name) return int(i);
+  }
+  return -1;
+}
+
 }  // namespace
 
 int MakePackage(int count, char** args) {
   std::vector<const char*> words;
   MAKE make = {};
-  bool unknown = false;  // no option of --make: a file of such a name is ./-NAME
+  make.type = kDefaultType;
+  bool unknown = false, sprite = false;  // no option of --make: a file of such a name is ./-NAME
   for (int i = 0; i < count; ++i) {
-    if (args[i] == kDither) {
+    const std::string_view arg = args[i];
+    if (arg == kDither) {
       make.dither = true;
+    } else if ((arg == "--type" || arg == "--format") && i + 1 < count) {
+      const int number = arg == "--type" ? Named(kTypes, args[++i]) : Named(kFormats, args[++i]);
+      unknown |= number < 0;
+      (arg == "--type" ? make.type : make.format) = static_cast<uint32_t>(std::max(number, 0));
+      sprite = true;
     } else {
-      unknown |= args[i][0] == '-';
+      unknown |= arg[0] == '-';
       words.push_back(args[i]);
     }
   }
-  const bool map = !words.empty() && WithoutEnding(words[0], kMapEnding) != strlen(words[0]);
-  if (unknown || words.size() < (map ? 3u : 2u)) {
-    fputs(map ? kMapUsage : kUsage, stdout);
+  auto ends = [&](std::string_view ending) {
+    return !words.empty() && WithoutEnding(words[0], ending) != strlen(words[0]);
+  };
+  make.form = ends(kMapEnding) ? kMapForm
+              : ends(kSpriteEnding) ? kSpriteForm
+              : ends(kModelEnding) ? kModelForm
+                                   : kPackageForm;
+  const char* const usages[] = {kUsage, kMapUsage, kSpriteUsage, kModelUsage};
+  const size_t least[] = {2, 3, 2, 3};  // the words each form needs
+  if (unknown || words.size() < least[make.form] || (sprite && make.form != kSpriteForm)) {
+    fputs(usages[make.form], stdout);
     return 1;
   }
   make.package = words[0];
-  make.noun = map ? "map" : "package";
+  const char* const nouns[] = {"package", "map", "sprite", "model"};
+  make.noun = nouns[make.form];
   make.packageFound = IdentifyFile(make.package, &make.packageId);
-  make.decals = !map && IsDecals(make.package);
+  make.decals = make.form == kPackageForm && IsDecals(make.package);
 #if defined(__cpp_exceptions)
   try {
 #endif
     const std::vector<const char*> inputs(words.begin() + 1, words.end());
-    return map ? CheckForMap(&make, inputs) : Check(&make, inputs);
+    switch (make.form) {
+      case kMapForm:
+        return CheckForMap(&make, inputs);
+      case kSpriteForm:
+        return CheckForSprite(&make, inputs);
+      case kModelForm:
+        return CheckForModel(&make, inputs);
+      case kPackageForm:
+        break;
+    }
+    return Check(&make, inputs);
 #if defined(__cpp_exceptions)
   } catch (const std::bad_alloc&) {
     printf("Out of memory : %s\n", make.package);  // a part file written was removed

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #include "wasi.h"
 #include "win32.h"
@@ -102,6 +103,20 @@ bool SeekTo(FILE* fp, uint64_t position, uint64_t size) {
 // reached the end.
 bool ReadFailed(FILE* fp, uint64_t end) {
   return ferror(fp) != 0 || (feof(fp) != 0 && ftello(fp) < static_cast<off_t>(end));
+}
+
+bool CopyBytes(FILE* from, uint64_t at, uint64_t size, uint64_t length, FILE* to) {
+  constexpr uint64_t kBlock = 1 << 20;  // memory holds a block, never the file
+  if (length == 0) return true;
+  if (at + length > size || !SeekTo(from, at, size)) return false;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(length, kBlock)));
+  for (uint64_t left = length; left != 0;) {
+    const auto count = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+    if (fread(block.data(), 1, count, from) != count) return false;
+    fwrite(block.data(), 1, count, to);
+    left -= count;
+  }
+  return true;
 }
 
 bool SyncFile(FILE* fp) {

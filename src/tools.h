@@ -21,6 +21,9 @@ bool SeekTo(FILE* fp, uint64_t position, uint64_t size);
 // Whether the reads of a part of the file that ends at `end`, no further than the size measured
 // at the start, failed or met an end of file before it: the file shrank.
 bool ReadFailed(FILE* fp, uint64_t end);
+// Copies `length` bytes from `at` in `from`, a file of `size` bytes, to `to`, a block at a time.
+// False where they could not all be read.
+bool CopyBytes(FILE* from, uint64_t at, uint64_t size, uint64_t length, FILE* to);
 // Flushes what the system holds of the file to its disk, so that a rename after it never
 // names a file whose bytes a crash could still lose. False where that failed.
 bool SyncFile(FILE* fp);
