@@ -155,6 +155,8 @@ int main(int argc, char** argv) {
   Set32(xash, 1 + 136, 8);
   xash.insert(xash.end(), {0, 1, 2, 3, 4, 5, 6, 7});
   Write(files / "map.bin", tagged(0, map));
+  // A model whose skin the harness's image replaces.
+  Write(files / "model.bin", tagged(0, model));
   Write(files / "map-xash.bin", xash);
   return 0;
 }
