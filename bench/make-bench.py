@@ -3,7 +3,7 @@
 packages' own, and its time beside the extraction's.
 
   bench/make-bench.py [--program build/wad3] [--images DIR] [--packages DIR] [--maps DIR]
-                      [--runs 5] [--parts 1234]
+                      [--runs 5] [--parts 12345]
 
 Needs Debian's python3-pil (Pillow) and pngquant (GPL: only measured here, never linked).
   1. Quantizer: every truecolour image in --images (../shared/image-samples) as an RGB PNG, to
@@ -21,6 +21,10 @@ Needs Debian's python3-pil (Pillow) and pngquant (GPL: only measured here, never
      `wad3 --make OUT.bsp MAP.bsp PACKAGE`, beside `cp` of the map; and the largest with its
      lighting lump grown to 256 MB, to show that memory holds the texture lump, not the map.
      Wall and user time, median of --runs, and peak memory (resident set) of each.
+  5. Sprite: every truecolour image in --images as a frame of one sprite, one palette for all:
+     `wad3 --make` (read back through the PCX files the extraction writes) beside pngquant
+     --nofs given the frames in one picture, each frame's rows widened by its last column, which
+     adds no colour. PSNR over the frames' own pixels.
 """
 import argparse
 import math
@@ -289,6 +293,48 @@ def maps(args, work):
     print()
 
 
+def sprite(args, work):
+    names = sorted(n for n in os.listdir(args.images) if n.lower().endswith(('.png', '.tga', '.jpg', '.jpeg', '.bmp')))
+    frames = [Image.open(os.path.join(args.images, n)).convert('RGB') for n in names]
+    paths = []
+    for k, frame in enumerate(frames):
+        paths.append(os.path.join(work, 'frame%02d.png' % k))
+        frame.save(paths[-1])
+    out = os.path.join(work, 'frames.spr')
+    subprocess.run([args.program, '--make', out] + paths, stdout=subprocess.DEVNULL, check=True)
+    back = os.path.join(work, 'frames')
+    os.mkdir(back)
+    subprocess.run([args.program, out], cwd=back, stdout=subprocess.DEVNULL, check=True)
+    width = max(f.width for f in frames)
+    strip = Image.new('RGB', (width, sum(f.height for f in frames)))
+    y = 0
+    for frame in frames:
+        widened = frame.crop((0, 0, width, frame.height))  # past the right edge: black, then mended
+        widened.paste(frame, (0, 0))
+        for x in range(frame.width, width):
+            widened.paste(frame.crop((frame.width - 1, 0, frame.width, frame.height)), (x, 0))
+        strip.paste(widened, (0, y))
+        y += frame.height
+    together = os.path.join(work, 'strip.png')
+    strip.save(together)
+    subprocess.run(['pngquant', '--nofs', '--force', '--ext', '.pq.png', '256', together], check=True)
+    quantized = Image.open(together[:-4] + '.pq.png').convert('RGB')
+    errors = [0, 0]
+    samples = 0
+    y = 0
+    for k, frame in enumerate(frames):
+        rgb = frame.tobytes()
+        ours = Image.open(os.path.join(back, 'frames_%d.pcx' % k)).convert('RGB').tobytes()
+        theirs = quantized.crop((0, y, frame.width, y + frame.height)).tobytes()
+        errors[0] += squared_error(rgb, ours)
+        errors[1] += squared_error(rgb, theirs)
+        samples += len(rgb)
+        y += frame.height
+    print('5. Sprite: the %d images of %s as the frames of one sprite, one palette of 256, PSNR over'
+          ' every frame: wad3 --make %.2f dB, pngquant --nofs %.2f dB\n' % (
+              len(frames), args.images, psnr(errors[0], samples), psnr(errors[1], samples)))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
@@ -297,15 +343,15 @@ def main():
     parser.add_argument('--packages', default=os.path.join(here, '..', '..', 'shared', 'wad3-samples'))
     parser.add_argument('--maps', default=os.path.join(here, '..', '..', 'shared', 'map-samples'))
     parser.add_argument('--runs', type=int, default=5)
-    parser.add_argument('--parts', default='1234', help='which of the parts to measure')
+    parser.add_argument('--parts', default='12345', help='which of the parts to measure')
     args = parser.parse_args()
     args.program = os.path.abspath(args.program)
-    if '1' in args.parts and shutil.which('pngquant') is None:
+    if ('1' in args.parts or '5' in args.parts) and shutil.which('pngquant') is None:
         sys.exit('needs pngquant (apt-get install pngquant)')
     if '4' in args.parts and not os.path.exists('/usr/bin/time'):
         sys.exit('needs GNU time (apt-get install time)')
     with tempfile.TemporaryDirectory(prefix='wad3-make-bench-') as work:
-        for part, measure in (('1', quantizer), ('2', mips), ('3', speed), ('4', maps)):
+        for part, measure in (('1', quantizer), ('2', mips), ('3', speed), ('4', maps), ('5', sprite)):
             if part in args.parts:
                 measure(args, work)
 
