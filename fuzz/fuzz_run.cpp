@@ -1,8 +1,10 @@
 // The whole run on any package, as PCX files and then as PNG files: nothing may appear outside
 // the output folder, every PCX file's rows decode to exactly their width, and every PNG file is
 // read back as its PCX file's picture (a picture without pixels stays a PCX file).
+#include <algorithm>
 #include <fstream>
 #include <map>
+#include <vector>
 
 #include "extract.h"
 #include "fuzz_check.h"
@@ -48,25 +50,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   EnumerateImages(package.string().c_str(), (root / "out/").string().c_str(), true);
   CheckFolders(root, package);
+  std::vector<fs::path> written;  // all of them first: a check may look for another
   for (const auto& entry : fs::directory_iterator(root / "out")) {
-    const fs::path path = entry.path();
-    Check(entry.is_regular_file() && !entry.is_symlink(), "not a plain file", path);
+    Check(entry.is_regular_file() && !entry.is_symlink(), "not a plain file", entry.path());
+    written.push_back(entry.path());
+  }
+  for (const fs::path& path : written) {
     const auto found = pictures.find(Stem(path));
     Check(found != pictures.end(), "no PCX file of the same name", path);
-    const pcxdecode::Image& picture = found->second;
+    const pcxdecode::Image& picture = found->second;  // the last texture of that name
     const bool empty = picture.width == 0 || picture.height == 0;
-    Check(path.filename().string().ends_with(empty ? ".pcx" : ".png"), "named for the other format",
-          path);
-    if (empty || picture.width > kMaxSide || picture.height > kMaxSide) {
-      fs::remove(path);
+    const fs::path expected = path.parent_path() / (Stem(path) + (empty ? ".pcx" : ".png"));
+    if (path != expected) {
+      // An earlier texture of the same name, of the other format: the last one's file is there.
+      Check(std::find(written.begin(), written.end(), expected) != written.end(),
+            "named for the other format", path);
       continue;
     }
+    if (empty || picture.width > kMaxSide || picture.height > kMaxSide) continue;
     IMAGE image;
     Check(OpenImage(path.string().c_str(), kPng, &image).empty(), "PNG refused", path);
     Check(DecodeImage(&image).empty(), "PNG not decoded", path);
     Check(image.width == picture.width && image.height == picture.height, "another size", path);
     if (image.indexed) Check(image.pixels == picture.pixels, "other indices", path);
-    fs::remove(path);
   }
+  for (const fs::path& path : written) fs::remove(path);
   return 0;
 }
