@@ -3,11 +3,14 @@
 // so written, made once; a search over 50,000 of them then takes a few milliseconds. And the
 // page's words for what it counts.
 
+// The word that finds the maps that name textures no package given holds.
+export const kMissing = 'missing';
+
 // The test for the words of `text`, or null when there are none (every picture is shown).
 export function matcher(text) {
   const words = text.toLowerCase().split(/\s+/).filter(Boolean).map((word) => word.replace(/×/g, 'x'));
   if (words.length === 0) return null;
-  return (item) => words.every((word) => item.lower.includes(word) || item.size === word);
+  return (item) => words.every((word) => item.lower.includes(word) || item.size === word || (word === kMissing && item.owner?.lacks > 0));
 }
 
 // What a picture needs to be found.

@@ -72,12 +72,12 @@ class PartWriter extends OpenFile {
   }
 }
 
-// Runs `wad3 --make [--dither] name inputs...`; { status, lines, bytes }, bytes the package's
+// Runs `wad3 --make [OPTION...] name inputs...`; { status, lines, bytes }, bytes the file's
 // where it was written, status null and error where the program trapped.
-export function make(program, { name, dither, inputs }) {
+export function make(program, { name, dither, options = [], inputs }) {
   const folder = tree(inputs), lines = new Lines();
   if (!folder.dir.contents.has(`${name}.part`)) folder.dir.contents.set(`${name}.part`, new Part(new ArrayBuffer(0)));
-  const args = ['wad3', '--make', ...(dither ? ['--dither'] : []), argument(name), ...inputs.map(({ path }) => argument(path))];
+  const args = ['wad3', '--make', ...options, ...(dither ? ['--dither'] : []), argument(name), ...inputs.map(({ path }) => argument(path))];
   const runner = new WASI(args, [], [new Fd(), lines, lines, folder], { debug: false });
   let status = null, error;
   try {
@@ -94,11 +94,14 @@ export function make(program, { name, dither, inputs }) {
 const argument = (path) => (path.startsWith('-') ? `./${path}` : path);
 const asGiven = (text) => text.replace(/(^| : | from | to )\.\/-/gm, '$1-');
 
-// The textures of the package `bytes` as the program extracts them: [{ name, pcx, width, height }].
+// The pictures of the file `bytes` as the program extracts them: [{ name, pcx, width, height,
+// look }], look where the file says how the game draws it (a model's skins, a sprite's frames).
 export function texturesOf(program, name, bytes) {
   const textures = [];
+  let looks;
   convert(program, name, memorySource(bytes), (report) => {
-    if (report.type === 'image') textures.push({ ...report, pcx: report.pcx.slice() });
+    if (report.type === 'start') looks = report.looks;
+    if (report.type === 'image') textures.push({ ...report, pcx: report.pcx.slice(), look: looks?.[textures.length] });
   });
   return textures;
 }

@@ -1,7 +1,7 @@
 // The packages, maps, models and sprites given, each a section of the page: its path, its status and
 // progress, the program's lines, and its pictures. The worker's reports fill it; a search shows the
 // pictures that match, and folds away the sections with none, counted in one line below the others.
-import { doneWords, findable, matchLabel, progressWords, unmatchedLabel } from './find.js';
+import { doneWords, findable, kMissing, matchLabel, progressWords, unmatchedLabel } from './find.js';
 import { kindOf } from './folders.js';
 import { folderName, readable } from './names.js';
 import { added, attach, changed } from './pictures.js';
@@ -101,7 +101,7 @@ function image(entry, { name, width, height, crc, at, length, header }, bytes) {
   const fileName = readable(name);
   const look = entry.looks?.[entry.reported] ?? (entry.decals ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque');
   ++entry.reported;
-  const item = { name, fileName, width, height, crc, bytes, at, length, header, look, ...findable(fileName, width, height) };
+  const item = { name, fileName, width, height, crc, bytes, at, length, header, look, owner: entry, ...findable(fileName, width, height) };
   if (entry.sprite) item.frames = entry.items;  // a sprite's first picture plays them all
   const old = entry.byName.get(name);  // a second texture of the same name replaces the first
   if (old) {
@@ -136,7 +136,8 @@ function counted(entry) {
   entry.section.dataset.files = entry.items.length;
   entry.section.dataset.shown = entry.shown.length;
   entry.found.textContent = match ? matchLabel(entry.shown.length, entry.items.length) : '';
-  const none = match !== null && entry.shown.length === 0;
+  const lacking = entry.lacks > 0 && words.toLowerCase().split(/\s+/).includes(kMissing);  // found even with no picture
+  const none = match !== null && entry.shown.length === 0 && !lacking;
   entry.section.classList.toggle('folded', none);
   entry.section.classList.toggle('unmatched', none && ended(entry));
 }

@@ -4,11 +4,12 @@
 // and the files shown are saved as a zip of PCX or PNG files, or each picture alone. Nothing is
 // sent anywhere: the program, its worker and their libraries are all inside this page.
 import * as converter from './converter.js';
-import { byteOrder, dropEntries, fromDrop, fromFiles, fromFolder, imageOrPackage } from './folders.js';
+import { byteOrder, dropEntries, fromDrop, fromFiles, fromFolder } from './folders.js';
 import { matcher, saveLabel } from './find.js';
 import { foundLabel, foundPackage } from './found.js';
 import { add, end, packages, place, search, shown, shownCount, started, take } from './packages.js';
-import { giveFiles, placeMake } from './make.js';
+import { dropped, forms, placeMakers } from './make.js';
+import { lack, placeLacking } from './lacking.js';
 import { kDefaultSize, kSizes, setFormat, setSize, sizeLabel, track } from './pictures.js';
 import { saveAs } from './save.js';
 
@@ -47,6 +48,7 @@ function give({ given, skipped }) {
   const files = skipped === 1 ? 'file that is' : 'files that are';
   note.textContent = `${skipped} ${files} no package, map, model or sprite skipped.`;
   queue.push(...add(given));
+  lack().then(() => search(matcher(field.value), field.value.trim()));
   next();
 }
 
@@ -176,20 +178,23 @@ document.addEventListener('dragover', (event) => {
 document.addEventListener('dragleave', (event) => {
   if (event.relatedTarget === null) body.classList.remove('dropping');
 });
-// What is dropped on the package being made goes to it; anywhere else, to the viewer.
-const makeSection = document.getElementById('make');
-placeMake(makeSection);
-makeSection.addEventListener('drop', async (event) => {
-  event.preventDefault();
-  event.stopPropagation();
-  body.classList.remove('dropping');
-  const dropped = dropEntries(event.dataTransfer);
-  try {
-    giveFiles((await fromDrop(dropped, imageOrPackage, byteOrder)).given);
-  } catch (error) {
-    makeSection.querySelector('.make-status').textContent = `The folder dropped cannot be read: ${error.message}`;
-  }
-});
+// What is dropped on a way back goes to it; anywhere else, to the viewer.
+placeMakers(document);
+for (const form of Object.values(forms)) {
+  form.section.addEventListener('drop', async (event) => {
+    event.preventDefault();
+    event.stopPropagation();
+    body.classList.remove('dropping');
+    if (event.dataTransfer.types.includes('text/x-wad3-frame')) return;  // a frame moved in its list
+    const entries = dropEntries(event.dataTransfer);
+    try {
+      dropped(form, (await fromDrop(entries, (path) => form.spec.keep(path) || /\.(bsp|mdl)$/i.test(path), byteOrder)).given);
+    } catch (error) {
+      form.elements.status.textContent = `The folder dropped cannot be read: ${error.message}`;
+    }
+  });
+}
+placeLacking(forms.map);
 document.addEventListener('drop', async (event) => {
   event.preventDefault();
   body.classList.remove('dropping');
