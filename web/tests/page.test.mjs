@@ -528,7 +528,7 @@ const whenMade = (page, state) =>
 
 // The textures the package being made shows: name and size as captioned, and each as read back
 // from the screen.
-const madeTextures = (page) => page.$$eval('#make figure', (figures) => figures.map((figure) => {
+const madeTextures = (page, section = '#make') => page.$$eval(`${section} figure`, (figures) => figures.map((figure) => {
   const img = figure.querySelector('img'), canvas = document.createElement('canvas');
   [canvas.width, canvas.height] = [img.naturalWidth, img.naturalHeight];
   const context = canvas.getContext('2d');
@@ -644,5 +644,184 @@ test(`${browserName}: the textures found saved as a package, copied as --make co
   write('alone.wad', pack([texture('WALL', 16, 32)]));
   write('alone.bsp', map([texture('mapwall', 16, 16)]));
   assert.deepEqual(await download(page, opened, button, 'wad3-textures.wad'), nativeMake('alone.wad', 'alone.bsp'));
+  assert.deepEqual(errors, []);
+});
+
+const whenState = (page, key, state) =>
+  page.waitForFunction((k, want) => document.body.dataset[k] === want, { timeout: 120000, polling: 50 }, key, state);
+
+// What a way back lists of its files: path, state and what is said of each.
+const formFiles = (page, section) => page.$$eval(`${section} .make-files li`, (items) => items.map((item) => ({
+  path: item.querySelector('.path').textContent, state: item.dataset.state,
+  said: Array.from(item.querySelectorAll('.problem, .note'), (said) => said.textContent) })));
+
+test(`${browserName}: a game's maps say the textures no package holds, and one is saved with its packages' textures inside`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors, requests } = opened;
+  const key = '{\n"wad" "\\\\half-life\\\\valve\\\\halflife.wad;c:\\\\mine\\\\Extra.WAD;lost.wad"\n"classname" "worldspawn"\n}\n';
+  const named = (name) => ({ ...texture(name, 16, 16), named: true });
+  write('game/valve/halflife.wad', pack([texture('wall', 16, 16), texture('sky', 16, 16)]));
+  write('game/valve/extra.wad', pack([texture('CRATE', 16, 16)]));
+  write('game/valve/maps/c1.bsp', map([texture('mapwall', 16, 16), named('wall'), named('crate'), named('gone'), named('GONE')], key));
+  write('game/valve/maps/whole.bsp', map([texture('mine', 16, 16), named('sky')]));
+  // The folder chosen; where the driver cannot choose one (Firefox's), its files one by one.
+  let at = (path) => `game/valve/${path}`;
+  try {
+    await choose(page, 'input[webkitdirectory]:not([data-input])', join(scratch, 'game'));
+  } catch (error) {
+    if (browserName !== 'firefox') throw error;
+    at = (path) => path.split('/').at(-1);
+    await choose(page, 'input[type="file"]:not([webkitdirectory]):not([data-input])',
+                 ...['halflife.wad', 'extra.wad', 'maps/c1.bsp', 'maps/whole.bsp'].map((path) => join(scratch, 'game/valve', path)));
+  }
+  await whenDone(page);
+  await page.waitForFunction(() => [...document.querySelectorAll('.package')].filter((s) => s.dataset.missing).length === 2);
+  const maps = await page.$$eval('.package[data-missing]', (sections) => sections.map((s) => ({
+    path: s.querySelector('h2').textContent, missing: s.dataset.missing, line: s.querySelector('.missing-line').textContent })));
+  assert.deepEqual(maps, [{ path: at('maps/c1.bsp'), missing: '1', line: '1 texture it names is in no package given' },
+                          { path: at('maps/whole.bsp'), missing: '0', line: '' }]);
+  await page.click('.package[data-missing="1"] .missing');
+  assert.deepEqual(await page.$$eval('.package[data-missing="1"] .lacking:not([hidden]) li', (items) => items.map((i) => i.textContent)),
+                   ['gone']);
+  // The word `missing` finds the map that lacks textures, and folds the others away.
+  await page.type('input[type="search"]', 'missing');
+  assert.deepEqual((await packageStates(page)).filter((s) => !s.hidden).map((s) => s.path), [at('maps/c1.bsp')]);
+  await setField(page, 'input[type="search"]', '');
+
+  // Its textures put inside from the packages its wad key names, found by name in any case, in
+  // the key's order: the native --make's bytes; the one not found is said.
+  const program = join(build, 'wad3');
+  const nativeMap = (...args) => {
+    assert.equal(makeNative(program, scratch, ['out.bsp', ...args]).status, 0);
+    return new Uint8Array(readFileSync(join(scratch, 'out.bsp')));
+  };
+  assert.deepEqual(await download(page, opened, '.package[data-missing="1"] [data-action="embed-map"]', 'c1.bsp'),
+                   nativeMap('game/valve/maps/c1.bsp', 'game/valve/halflife.wad', 'game/valve/extra.wad'));
+  assert.equal(await page.$eval('#make-map .unfound', (p) => p.textContent), 'Not among the folder\'s packages: lost.wad.');
+  assert.deepEqual(await page.$$eval('#make-map .map-textures li', (items) => items.map((i) => i.textContent)),
+                   ['mapwall 16x16: carried by the map', `wall 16x16: from ${at('halflife.wad')}`, `crate 16x16: from ${at('extra.wad')}`,
+                    'gone 16x16: in no file given', 'GONE 16x16: in no file given']);
+  assert.deepEqual((await madeTextures(page, '#make-map')).filter((s) => /^(mapwall|wall|crate) /.test(s.caption)).map((s) => s.caption),
+                   ['mapwall 16x16', 'wall 16x16', 'crate 16x16']);
+
+  // A map and its textures given: a package and an image, the image's texture replacing the
+  // package's; one of the wrong size is said at its file, and nothing can be saved.
+  write('own/m.bsp', map([named('wall'), named('{fence'), texture('sky', 16, 16)]));
+  write('own/pack.wad', pack([texture('wall', 16, 16)]));
+  write('own/{fence.tga', tga(16, 16, (x, y) => [x * 16, y * 16, 0, (x + y) % 3 ? 255 : 0]));
+  write('own/wall.tga', tga(32, 16, () => [1, 2, 3, 255]));
+  while (await page.$('#make-map .make-files li:last-child [data-action="remove"]')) {
+    await page.click('#make-map .make-files li:last-child [data-action="remove"]');
+    await page.waitForFunction(() => document.body.dataset.mapMake !== 'working', { polling: 50 });
+  }
+  await whenState(page, 'mapMake', 'empty');
+  await choose(page, 'input[data-input="map"]', join(scratch, 'own/m.bsp'));
+  await choose(page, 'input[data-input="map-textures"]', join(scratch, 'own/pack.wad'), join(scratch, 'own/{fence.tga'));
+  await whenState(page, 'mapMake', 'ready');
+  assert.deepEqual(await download(page, opened, '[data-action="save-map"]', 'm.bsp'), nativeMap('own/m.bsp', 'own/pack.wad', 'own/{fence.tga'));
+  assert.deepEqual(await page.$$eval('#make-map .map-textures li', (items) => items.map((i) => i.textContent)),
+                   ['wall 16x16: from pack.wad', '{fence 16x16: from {fence.tga', 'sky 16x16: carried by the map']);
+  const fence = (await madeTextures(page, '#make-map')).find((s) => s.caption === '{fence 16x16');
+  assert.ok(fence.rgba.some((v, i) => i % 4 === 3 && v === 0), 'the { texture is drawn with its clear pixels');
+  await choose(page, 'input[data-input="map-textures"]', join(scratch, 'own/wall.tga'));
+  await whenState(page, 'mapMake', 'problems');
+  assert.deepEqual((await formFiles(page, '#make-map')).at(-1),
+                   { path: 'wall.tga', state: 'problems', said: ['wall is 32x16, the map\'s is 16x16: its faces are aligned to that size'] });
+  assert.equal(await page.$eval('[data-action="save-map"]', (b) => b.disabled), true);
+  assert.deepEqual(requests.filter((url) => !/^(blob:|file:|data:)/.test(url)), []);
+  assert.deepEqual(errors, []);
+});
+
+test(`${browserName}: frames made a sprite of each type and format, reordered and removed, played before it is saved`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const frames = ['f/one.tga', 'f/two.tga', 'f/three.tga'].map((path, k) =>
+    write(path, tga(8 + 8 * k, 16, (x, y) => [x * 20 + k * 60, y * 15, 90, (x + y + k) % 4 ? 255 : 0])));
+  const program = join(build, 'wad3');
+  const nativeSprite = (...args) => {
+    assert.equal(makeNative(program, scratch, [...args]).status, 0);
+    return new Uint8Array(readFileSync(join(scratch, 'sprite.spr')));
+  };
+  assert.equal(await page.evaluate(() => document.body.dataset.spriteMake), 'empty');
+  await choose(page, 'input[data-input="sprite"]', ...frames);
+  await whenState(page, 'spriteMake', 'ready');
+  assert.deepEqual(await download(page, opened, '[data-action="save-sprite"]', 'sprite.spr'), nativeSprite('sprite.spr', ...frames));
+  assert.equal(await page.$eval('#make-sprite .played figcaption', (c) => c.textContent), 'played, 3 frames');
+  for (const [type, format] of [['oriented', 'alphatest'], ['facing-upright', 'indexalpha'], ['parallel-upright', 'additive']]) {
+    await page.select('[data-field="sprite-type"]', type);
+    await page.select('[data-field="sprite-format"]', format);
+    await whenState(page, 'spriteMake', 'ready');
+    assert.deepEqual(await download(page, opened, '[data-action="save-sprite"]', 'sprite.spr'),
+                     nativeSprite('--type', type, '--format', format, 'sprite.spr', ...frames), `${type} ${format}`);
+  }
+  // Each frame as the game draws it in alpha-test: the native extraction's pixels, entry 255 clear.
+  await page.select('[data-field="sprite-format"]', 'alphatest');
+  await whenState(page, 'spriteMake', 'ready');
+  const made = nativeSprite('--type', 'parallel-upright', '--format', 'alphatest', 'sprite.spr', ...frames);
+  const extracted = runNative(program, 'sprite.spr', made).files;
+  const shown = (await madeTextures(page, '#make-sprite')).filter((s) => !s.caption.startsWith('played'));
+  assert.equal(shown.length, 3);
+  for (const [k, name] of [...extracted.keys()].sort().entries()) assertDrawn({ name, rgba: shown[k].rgba }, drawnColours(extracted.get(name), 'masked'));
+
+  // Moved by its buttons, then removed: the frames in the order listed.
+  await page.click('#make-sprite .make-files li:first-child [data-action="later"]');
+  await whenState(page, 'spriteMake', 'ready');
+  assert.deepEqual((await formFiles(page, '#make-sprite')).map((f) => f.path), ['two.tga', 'one.tga', 'three.tga']);
+  assert.deepEqual(await download(page, opened, '[data-action="save-sprite"]', 'sprite.spr'),
+                   nativeSprite('--type', 'parallel-upright', '--format', 'alphatest', 'sprite.spr', frames[1], frames[0], frames[2]));
+  await page.click('#make-sprite .make-files li:last-child [data-action="earlier"]');
+  await whenState(page, 'spriteMake', 'ready');
+  await page.click('#make-sprite .make-files li:first-child [data-action="remove"]');
+  await whenState(page, 'spriteMake', 'ready');
+  assert.deepEqual((await formFiles(page, '#make-sprite')).map((f) => f.path), ['three.tga', 'one.tga']);
+  // A file that is no image is said at it; a name that is no sprite's at the top.
+  write('f/broken.tga', Uint8Array.of(1, 2, 3));
+  await choose(page, 'input[data-input="sprite"]', join(scratch, 'f/broken.tga'));
+  await whenState(page, 'spriteMake', 'problems');
+  assert.equal((await formFiles(page, '#make-sprite')).at(-1).state, 'problems');
+  await page.click('#make-sprite .make-files li:last-child [data-action="remove"]');
+  await whenState(page, 'spriteMake', 'ready');
+  await setField(page, '[data-field="sprite-name"]', 'sprite');
+  await whenState(page, 'spriteMake', 'problems');
+  assert.match(await page.$eval('#make-sprite .make-status', (s) => s.textContent), /ending in \.spr/);
+  assert.deepEqual(errors, []);
+});
+
+test(`${browserName}: a model's skins replaced by images of their names, drawn as the game draws them`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  const palette = texture('p', 0, 0).palette;
+  write('m/guy.mdl', model([{ ...texture('Face.bmp', 16, 8), palette }, { ...texture('grate.BMP', 8, 8), palette, flags: 0x40 }]));
+  write('m/face.tga', tga(16, 8, (x, y) => [x * 16, y * 32, 200, 255]));
+  write('m/grate.tga', tga(8, 8, (x, y) => [x * 32, 10, y * 32, (x + y) % 2 ? 255 : 0]));
+  write('m/nose.tga', tga(8, 8, () => [1, 2, 3, 255]));
+  write('m/Grate.png', drawnPng({ width: 16, height: 16, palette, pixels: new Uint8Array(256) }, 'opaque'));
+  const program = join(build, 'wad3');
+  const nativeModel = (...images) => {
+    assert.equal(makeNative(program, scratch, ['out.mdl', 'm/guy.mdl', ...images]).status, 0);
+    return new Uint8Array(readFileSync(join(scratch, 'out.mdl')));
+  };
+  await choose(page, 'input[data-input="model"]', join(scratch, 'm/guy.mdl'));
+  await whenState(page, 'modelMake', 'empty');
+  await choose(page, 'input[data-input="model-skins"]', join(scratch, 'm/face.tga'), join(scratch, 'm/grate.tga'));
+  await whenState(page, 'modelMake', 'ready');
+  const made = nativeModel('m/face.tga', 'm/grate.tga');
+  assert.deepEqual(await download(page, opened, '[data-action="save-model"]', 'guy.mdl'), made);
+  const extracted = runNative(program, 'guy.mdl', made).files;
+  const shown = await madeTextures(page, '#make-model');
+  assert.deepEqual(shown.map((s) => s.caption), ['Face 16x8', 'grate 8x8']);
+  assertDrawn({ name: 'Face.pcx', rgba: shown[0].rgba }, drawnColours(extracted.get('Face.pcx'), 'opaque'));
+  assert.ok(shown[1].rgba.some((v, i) => i % 4 === 3 && v === 0), 'the masked skin is drawn with its clear pixels');
+  // What does not match, by name and by size, is said at its file, and nothing can be saved.
+  await choose(page, 'input[data-input="model-skins"]', join(scratch, 'm/nose.tga'), join(scratch, 'm/Grate.png'));
+  await whenState(page, 'modelMake', 'problems');
+  const files = await formFiles(page, '#make-model');
+  assert.deepEqual(files.slice(-2).map((f) => f.state), ['problems', 'problems']);
+  assert.match(files.at(-2).said[0], /no skin nose/);
+  assert.match(files.at(-1).said[0], /16x16, the skin grate\.BMP is 8x8/);
+  assert.equal(await page.$eval('[data-action="save-model"]', (b) => b.disabled), true);
   assert.deepEqual(errors, []);
 });

@@ -52,8 +52,9 @@ function lump(t) {
 }
 
 // A map (BSP version 30) whose texture lump holds `slots` in order: a texture, null for an empty
-// slot, or a texture with `named` set, which the map only names (its header, offsets 0).
-export function map(slots) {
+// slot, or a texture with `named` set, which the map only names (its header, offsets 0); its
+// entities lump `entities` (text, given its final zero) or three bytes of 0x11.
+export function map(slots, entities = null) {
   const textures = [], offsets = [];
   const put32 = (to, v) => to.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
   let at = 4 + 4 * slots.length;
@@ -74,12 +75,13 @@ export function map(slots) {
   texturesLump.push(...textures);
   const header = [];
   put32(header, 30);
-  const start = 124 + 3, end = start + texturesLump.length;
+  const world = entities === null ? [0x11, 0x11, 0x11] : [...Buffer.from(`${entities}\0`, 'latin1')];
+  const start = 124 + world.length, end = start + texturesLump.length;
   for (let k = 0; k < 15; ++k) {
     put32(header, k === 0 ? 124 : k <= 2 ? start : k === 3 ? end : end + 5);
-    put32(header, k === 0 ? 3 : k === 2 ? texturesLump.length : k === 3 ? 5 : 0);
+    put32(header, k === 0 ? world.length : k === 2 ? texturesLump.length : k === 3 ? 5 : 0);
   }
-  return Uint8Array.from([...header, 0x11, 0x11, 0x11, ...texturesLump, ...new Array(5).fill(0x22)]);
+  return Uint8Array.from([...header, ...world, ...texturesLump, ...new Array(5).fill(0x22)]);
 }
 
 // A model (version 10) with `skins`, textures with `flags` (0x40: masked), their names up to 64 bytes.

@@ -3,7 +3,8 @@
 // read no file, so the page reads each file whole and hands it over: every package's, map's,
 // model's and sprite's lines and files must still be the native program's, every picture drawn (a { texture's entry 255
 // transparent), and a search must narrow; a package made of images must be the native --make's,
-// read from the Blob the page saves (its downloads are not driven here).
+// and so must a map, a sprite and a model, read from the Blob the page saves (its downloads are not
+// driven here).
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -113,24 +114,17 @@ test('webkit: converts every package into the native files and lines, draws them
   assert.equal(await run(`return document.querySelector('[data-action="save-zip"]').textContent`), 'Save the 1 PCX file found');
 });
 
-test('webkit: images made a package, the native --make\'s bytes', async (t) => {
-  const call = await session(t);
-  if (!call) return;
-  const scratch = mkdtempSync(join(tmpdir(), 'wad3-webkit-'));
-  t.after(() => rmSync(scratch, { recursive: true, force: true }));
-  const write = (name, bytes) => (writeFileSync(join(scratch, name), bytes), join(scratch, name));
-  const given = [write('wall.tga', tga(32, 16, (x, y) => [x * 8, y * 16, (x * y) & 255, 255])),
-                 write('{grate.tga', tga(16, 16, (x, y) => [200, 100, 50, (x + y) % 4 === 0 ? 0 : 255]))];
-  await call('POST', '/url', { url: pathToFileURL(join(build, 'wad3.html')).href });
+// Sets the file input `selector` to `paths`, waits for the form's state `key` to be ready, and
+// gives the Blob its save button `save` hands over, read back.
+async function madeThere(call, selector, paths, key, save) {
   const run = (script) => call('POST', '/execute/sync', { script, args: [] });
-  const input = Object.values(await call('POST', '/element', { using: 'css selector', value: 'input[data-input="make"]' }))[0];
-  await call('POST', `/element/${input}/value`, { text: given.join('\n') });
-  for (let waited = 0; (await run('return document.body.dataset.make')) !== 'ready'; waited += 100) {
-    assert.ok(waited < 120000, `the package was not made: ${await run('return document.body.dataset.make')}`);
+  const input = Object.values(await call('POST', '/element', { using: 'css selector', value: selector }))[0];
+  await call('POST', `/element/${input}/value`, { text: paths.join('\n') });
+  if (!save) return null;
+  for (let waited = 0; (await run(`return document.body.dataset.${key}`)) !== 'ready'; waited += 100) {
+    assert.ok(waited < 120000, `${key}: ${await run(`return document.body.dataset.${key}`)}`);
     await sleep(100);
   }
-  assert.deepEqual(await run(`return [...document.querySelectorAll('#make figcaption')].map((c) => c.textContent)`),
-                   ['wall 32x16', '{grate 16x16']);
   // The Blob the save button hands over, read back as base64.
   const saved = await call('POST', '/execute/async', { args: [], script: `const done = arguments[arguments.length - 1];
     const made = URL.createObjectURL;
@@ -141,7 +135,42 @@ test('webkit: images made a package, the native --make\'s bytes', async (t) => {
       reader.readAsDataURL(blob);
       return made(blob);
     };
-    document.querySelector('[data-action="save-package"]').click();` });
-  assert.equal(makeNative(join(build, 'wad3'), scratch, ['out.wad', ...given]).status, 0);
-  assert.deepEqual(new Uint8Array(Buffer.from(saved, 'base64')), new Uint8Array(readFileSync(join(scratch, 'out.wad'))));
+    document.querySelector('${save}').click();` });
+  return new Uint8Array(Buffer.from(saved, 'base64'));
+}
+
+test('webkit: images made a package, a map, a sprite and a model, the native --make\'s bytes', async (t) => {
+  const call = await session(t);
+  if (!call) return;
+  const scratch = mkdtempSync(join(tmpdir(), 'wad3-webkit-'));
+  t.after(() => rmSync(scratch, { recursive: true, force: true }));
+  const write = (name, bytes) => (writeFileSync(join(scratch, name), bytes), join(scratch, name));
+  const given = [write('wall.tga', tga(32, 16, (x, y) => [x * 8, y * 16, (x * y) & 255, 255])),
+                 write('{grate.tga', tga(16, 16, (x, y) => [200, 100, 50, (x + y) % 4 === 0 ? 0 : 255]))];
+  await call('POST', '/url', { url: pathToFileURL(join(build, 'wad3.html')).href });
+  const run = (script) => call('POST', '/execute/sync', { script, args: [] });
+  const program = join(build, 'wad3');
+  const native = (out, ...inputs) => {
+    assert.equal(makeNative(program, scratch, [out, ...inputs]).status, 0);
+    return new Uint8Array(readFileSync(join(scratch, out)));
+  };
+  const savedPackage = await madeThere(call, 'input[data-input="make"]', given, 'make', '[data-action="save-package"]');
+  assert.deepEqual(await run(`return [...document.querySelectorAll('#make figcaption')].map((c) => c.textContent)`),
+                   ['wall 32x16', '{grate 16x16']);
+  assert.deepEqual(savedPackage, native('out.wad', ...given));
+
+  const named = (name, width, height) => ({ ...texture(name, width, height), named: true });
+  const mapPath = write('m.bsp', map([named('wall', 32, 16), named('{grate', 16, 16), texture('sky', 16, 16)]));
+  await madeThere(call, 'input[data-input="map"]', [mapPath], 'mapMake', null);
+  assert.deepEqual(await madeThere(call, 'input[data-input="map-textures"]', given, 'mapMake', '[data-action="save-map"]'),
+                   native('out.bsp', mapPath, ...given));
+
+  assert.deepEqual(await madeThere(call, 'input[data-input="sprite"]', given, 'spriteMake', '[data-action="save-sprite"]'),
+                   native('sprite.spr', ...given));
+
+  const palette = texture('p', 0, 0).palette;
+  const modelPath = write('guy.mdl', model([{ ...texture('wall.bmp', 32, 16), palette }, { ...texture('{grate.bmp', 16, 16), palette, flags: 0x40 }]));
+  await madeThere(call, 'input[data-input="model"]', [modelPath], 'modelMake', null);
+  assert.deepEqual(await madeThere(call, 'input[data-input="model-skins"]', given, 'modelMake', '[data-action="save-model"]'),
+                   native('out.mdl', modelPath, ...given));
 });
