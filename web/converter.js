@@ -2,11 +2,13 @@
 // handed the program, and says whether this browser runs it; a worker that fails, or whose program
 // traps, is replaced by a fresh one, and the package it had ends with why.
 /* global WORKER_SOURCE */  // the worker's script, put here when the page is built
+import { keep, load } from './store.js';
 
 let worker = null;
 let ready = false;
 let handlers;  // { ready(), unsupported(why), reports(batch), lost(why) }
 let busy = false;
+let used = false;  // the worker has converted since it started
 let wasm;
 
 // Starts a worker for the program `bytes`.
@@ -25,6 +27,7 @@ function newWorker() {
 
 function spawn() {
   ready = false;
+  used = false;
   worker = newWorker();
   worker.onmessage = ({ data: batch }) => {
     if (batch[0]?.type === 'ready') {
@@ -67,11 +70,18 @@ export function replace() {
 
 export const isReady = () => ready && !busy;
 
+// Once every file given is converted: a fresh worker in place of the one that converted, whose
+// program's memory, read windows and scratch buffer would otherwise be held until the next file.
+export function rest() {
+  if (used && ready && !busy) replace();
+}
+
 // Hands the worker one package, a File, whose files go in `folder` in the zip; its reports come to
 // handlers.reports.
 let given = null;
 export function convert(id, file, folder) {
   busy = true;
+  used = true;
   given = { id, file, folder };
   worker.postMessage(given);
 }
@@ -88,59 +98,68 @@ async function readWhole(id) {
   }
 }
 
-// The PNG files of `pictures` ({ path, pcx, look, when }, pcx the PCX file's bytes), made by
-// kMakers workers of their own, whatever the cores (each waits on its slices' messages now and
-// then, and two a core keep two cores busy: 4.1 s, not 5.0, at 256 MB), which leave the page free
-// and the converter converting; the files are made by wad3.wasm's PNG writer (pngfiles.js); resolves to their records as the zip takes them ({ path, size, crc, when, bytes, at,
-// length }), in order. The PCX files go to the workers in slices of kSlice bytes, a slice each at
-// a time; `progress(done)` counts the files made.
+// The PNG files of `pictures` ({ path, look, when } and the PCX file: pcx, its bytes, or batch,
+// at and length, where it lies in a batch of the store), made by kMakers workers of their own,
+// whatever the cores (each waits on its slices' messages now and then, and two a core keep two
+// cores busy: 4.1 s, not 5.0, at 256 MB), which leave the page free and the converter converting;
+// the files are made by wad3.wasm's PNG writer (pngfiles.js); resolves to their records as the zip
+// takes them ({ path, size, crc, when, batch, at, length }, each slice's files a batch of the
+// store), in order. The PCX files go to the workers in slices of kSlice bytes, a slice each at a
+// time, each read back from the store as it is sent; `progress(done)` counts the files made.
 export function makePngs(pictures, progress) {
   const kSlice = 4 << 20, kMakers = 4;
+  const sizeOf = (p) => p.pcx?.length ?? p.length;
   const slices = [];
   for (let from = 0, bytes = 0, k = 0; k <= pictures.length; ++k) {
-    if (k === pictures.length || (bytes > 0 && bytes + pictures[k].pcx.length > kSlice)) {
+    if (k === pictures.length || (bytes > 0 && bytes + sizeOf(pictures[k]) > kSlice)) {
       if (k > from) slices.push(pictures.slice(from, k));
       [from, bytes] = [k, 0];
     }
-    if (k < pictures.length) bytes += pictures[k].pcx.length;
+    if (k < pictures.length) bytes += sizeOf(pictures[k]);
   }
   if (slices.length === 0) return Promise.resolve([]);
   return new Promise((resolve, reject) => {
     const made = new Array(slices.length);
     const makers = Array.from({ length: Math.min(kMakers, slices.length) }, newWorker);
     for (const maker of makers) maker.postMessage({ type: 'program', wasm });  // its deflate
-    let sent = 0, done = 0, files = 0;
-    const send = (maker) => {
-      const slice = slices[sent];
-      const buffer = new Uint8Array(slice.reduce((sum, p) => sum + p.pcx.length, 0));
-      let at = 0;
-      const listed = slice.map(({ path, pcx, look, when }) => {
-        buffer.set(pcx, at);
-        at += pcx.length;
-        return { path, at: at - pcx.length, length: pcx.length, look, when: when.getTime() };
-      });
-      maker.postMessage({ type: 'png', slice: sent++, buffer: buffer.buffer, pictures: listed }, [buffer.buffer]);
-    };
+    let sent = 0, done = 0, files = 0, failed = false;
     const stop = () => makers.forEach((maker) => maker.terminate());
+    const fail = (error) => {
+      if (failed) return;
+      failed = true;
+      stop();
+      reject(error);
+    };
+    const send = async (maker) => {
+      const k = sent++, slice = slices[k];
+      const buffer = new Uint8Array(slice.reduce((sum, p) => sum + sizeOf(p), 0));
+      const listed = [];
+      let at = 0;
+      for (const { path, pcx, batch, at: from, length, look, when } of slice) {
+        buffer.set(pcx ?? (await load(batch)).subarray(from, from + length), at);
+        listed.push({ path, at, length: sizeOf({ pcx, length }), look, when: when.getTime() });
+        at += sizeOf({ pcx, length });
+      }
+      if (!failed) maker.postMessage({ type: 'png', slice: k, buffer: buffer.buffer, pictures: listed }, [buffer.buffer]);
+    };
     for (const maker of makers) {
       maker.onmessage = ({ data }) => {
         if (Array.isArray(data)) return;  // the program compiled (or not: then the PNG files are deflated here)
-        const bytes = new Uint8Array(data.buffer);
-        made[data.slice] = data.files.map((file) => ({ ...file, when: new Date(file.when), bytes }));
+        const batch = keep(new Uint8Array(data.buffer));
+        made[data.slice] = data.files.map((file) => ({ ...file, when: new Date(file.when), batch }));
         progress((files += data.files.length));
         if (++done === slices.length) {
           stop();
           resolve(made.flat());
         } else if (sent < slices.length) {
-          send(maker);
+          send(maker).catch(fail);
         }
       };
       maker.onerror = (event) => {
         event.preventDefault?.();
-        stop();
-        reject(new Error(event.message || 'the PNG files could not be made'));
+        fail(new Error(event.message || 'the PNG files could not be made'));
       };
-      send(maker);
+      send(maker).catch(fail);
     }
   });
 }

@@ -5,6 +5,7 @@ import { doneWords, findable, kMissing, matchLabel, progressWords, unmatchedLabe
 import { kindOf } from './folders.js';
 import { folderName, readable } from './names.js';
 import { added, attach, changed } from './pictures.js';
+import { keep } from './store.js';
 
 export const packages = [];  // every package, map, model and sprite given, in order
 const taken = new Set();  // folder names in the zip
@@ -67,9 +68,9 @@ export function started(entry) {
 
 // One batch of the worker's reports; the images' bytes are in the batch's buffer, each at its place.
 export function take(batch) {
-  // The images' bytes stay in the buffer they came in. (Not as Blobs: past a few hundred megabytes
-  // of Blobs, Chromium hands no Blob over as a download at all.)
-  const bytes = batch[0]?.type === 'images' ? new Uint8Array(batch.shift().buffer) : null;
+  // The images' bytes stay in the buffer they came in, kept by the store. (Not as Blobs: past a few
+  // hundred megabytes of Blobs, Chromium hands no Blob over as a download at all.)
+  const bytes = batch[0]?.type === 'images' ? keep(new Uint8Array(batch.shift().buffer)) : null;
   const lines = new Map();  // each package's new lines, put in once
   const ended = [];
   for (const report of batch) {
@@ -96,12 +97,12 @@ export function take(batch) {
   return ended;
 }
 
-// Each image lies in its batch with its zip header before it: { bytes, at, length, header }.
-function image(entry, { name, width, height, crc, at, length, header }, bytes) {
+// Each image lies in its batch (store.js) with its zip header before it: { batch, at, length, header }.
+function image(entry, { name, width, height, crc, at, length, header }, batch) {
   const fileName = readable(name);
   const look = entry.looks?.[entry.reported] ?? (entry.decals ? 'decal' : name.startsWith('{') ? 'masked' : 'opaque');
   ++entry.reported;
-  const item = { name, fileName, width, height, crc, bytes, at, length, header, look, owner: entry, ...findable(fileName, width, height) };
+  const item = { name, fileName, width, height, crc, batch, at, length, header, look, owner: entry, ...findable(fileName, width, height) };
   if (entry.sprite) item.frames = entry.items;  // a sprite's first picture plays them all
   const old = entry.byName.get(name);  // a second texture of the same name replaces the first
   if (old) {

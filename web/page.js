@@ -56,6 +56,7 @@ function next() {
   if (converting || !converter.isReady()) return;
   if (queue.length === 0) {
     if (packages.length > 0) body.dataset.state = 'done';
+    converter.rest();
     return;
   }
   body.dataset.state = 'working';

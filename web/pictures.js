@@ -5,6 +5,7 @@
 import { makePngs } from './converter.js';
 import { decodePcx } from './pcx.js';
 import { drawnPng } from './png.js';
+import { bytesNow, load } from './store.js';
 
 // The sizes the control steps through, in CSS pixels; 0 is each texture at its actual size.
 export const kSizes = [24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 0];
@@ -136,13 +137,14 @@ function cell(item, { picture, cellWidth }) {
   link.style.height = `${picture}px`;
   link.addEventListener('click', (event) => {  // a URL for the file only once it is asked for
     if (link.href.startsWith('blob:')) return;
-    if (format !== 'PNG' || !hasPng(item)) {
+    if ((format !== 'PNG' || !hasPng(item)) && pcxFile(item)) {
       link.href = URL.createObjectURL(new Blob([pcxFile(item)], { type: 'image/x-pcx' }));
       return;
     }
-    // The program's PNG file is made in a worker: the link is followed once it is there.
+    // The program's PNG file is made in a worker, a PCX file read back from the store: the link
+    // is followed once it is there.
     event.preventDefault();
-    savedPng(item).then((png) => {
+    (format === 'PNG' && hasPng(item) ? savedPng(item) : pcxOf(item).then((pcx) => new Blob([pcx], { type: 'image/x-pcx' }))).then((png) => {
       link.href = URL.createObjectURL(png);
       link.click();
     }, () => {});
@@ -169,13 +171,18 @@ function cell(item, { picture, cellWidth }) {
   return figure;
 }
 
-// An image's PCX file.
-export const pcxFile = (item) => item.bytes.subarray(item.at + item.header, item.at + item.length);
+// An image's PCX file, where its batch is in memory now; null where it must be read back (pcxOf).
+export function pcxFile(item) {
+  const bytes = bytesNow(item.batch);
+  return bytes && bytes.subarray(item.at + item.header, item.at + item.length);
+}
+
+export const pcxOf = async (item) => (await load(item.batch)).subarray(item.at + item.header, item.at + item.length);
 
 // A picture's PNG file as the program writes it, as a Blob.
 async function savedPng(item) {
-  const [made] = await makePngs([{ path: savedName(item, 'PNG'), pcx: pcxFile(item), look: item.look, when: new Date() }], () => {});
-  return new Blob([made.bytes.subarray(made.at + made.header, made.at + made.length)], { type: 'image/png' });
+  const [made] = await makePngs([{ path: savedName(item, 'PNG'), pcx: await pcxOf(item), look: item.look, when: new Date() }], () => {});
+  return new Blob([(await load(made.batch)).subarray(made.at + made.header, made.at + made.length)], { type: 'image/png' });
 }
 
 // A picture is drawn from the file the program wrote, as the game draws it, in its look (a texture
@@ -185,18 +192,24 @@ const drawnPictures = new Map();  // item -> { url, size }, the oldest first
 const kKeptBytes = 32 << 20;
 let keptBytes = 0;
 
-function draw(item, img) {
+async function draw(item, img) {
   if (!img.isConnected) return;  // scrolled or searched away since
-  const url = pictureOf(item);
+  const pcx = drawnPictures.has(item) ? null : pcxFile(item) ?? await pcxOf(item).catch(() => null);
+  if (!img.isConnected) return;
+  const url = pictureOf(item, pcx ?? undefined);
   if (url) img.src = url;
 }
 
 // The URL of the picture of `item`, drawn now if it was not kept; undefined where its file is no
-// PCX file the program wrote.
-function pictureOf(item) {
+// PCX file the program wrote, or where it is to be read back first (then it is, for next time).
+function pictureOf(item, pcx = pcxFile(item)) {
   let picture = drawnPictures.get(item);
   if (!picture) {
-    const image = decodePcx(pcxFile(item));
+    if (!pcx) {
+      pcxOf(item).then((bytes) => pictureOf(item, bytes), () => null);
+      return undefined;
+    }
+    const image = decodePcx(pcx);
     if (!image) return undefined;
     const png = new Blob([drawnPng(image, item.look)], { type: 'image/png' });
     picture = { url: URL.createObjectURL(png), size: png.size };

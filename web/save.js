@@ -8,6 +8,7 @@
 // and Safari lack and no test can drive.
 import { makePngs } from './converter.js';
 import { hasPng, pcxFile, savedName } from './pictures.js';
+import { drop, load } from './store.js';
 import { split, zip } from './zip.js';
 
 const kPartLimit = 256 << 20;
@@ -16,8 +17,13 @@ const count = new Intl.NumberFormat('en-US');
 const megabytes = (bytes) => `${count.format(Math.ceil(bytes / 1e6))} MB`;
 let held = null;  // the URL of the last zip handed over, let go at the next or after a minute
 
-function hold(url) {
+function letGo() {
   if (held) URL.revokeObjectURL(held);
+  held = null;
+}
+
+function hold(url) {
+  letGo();
   held = url;
   setTimeout(() => {
     if (held !== url) return;
@@ -27,20 +33,42 @@ function hold(url) {
   return url;
 }
 
-// Hands over the zip of `run` through `link` as it is clicked.
+// The zip of `run`, its files read back from the store where they are only there, one batch
+// after another.
+async function zipOf(run) {
+  const bytes = new Map();
+  for (const { batch } of run) if (!bytes.has(batch)) bytes.set(batch, await load(batch));
+  return zip(run.map((file) => ({ ...file, bytes: bytes.get(file.batch) })));
+}
+
+// Hands over the zip of `run` through `link` as it is clicked: made then, and handed over by a
+// click of the page's own once made.
 function arm(link, run) {
-  link.addEventListener('click', () => {
-    link.href = hold(URL.createObjectURL(zip(run)));  // before the click's default action
+  link.addEventListener('click', async (event) => {
+    if (link.dataset.made === 'true') {
+      link.dataset.made = 'false';
+      return;
+    }
+    event.preventDefault();
+    letGo();  // the zip before, already handed over, before this one is made
+    link.href = hold(URL.createObjectURL(await zipOf(run)));
+    link.dataset.made = 'true';
+    link.click();
   });
 }
+
+let pngs = [];  // the batches of the last PNG files made, let go when others are made
 
 // Saves the pictures `shown` ({ entry, item }, in order) as `format` files, PCX or PNG, in one zip
 // or several listed in `parts`, `limit` bytes each at most; `progress(words)` says how far the PNG
 // files are made.
 export async function saveAs(shown, format, parts, limit, progress) {
+  drop(pngs);
+  pngs = [];
   const made = await files(shown, format,
                            (done) => progress(`Making PNG files: ${count.format(done)} of ${count.format(shown.length)}`));
-  save(made, parts, limit, format === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
+  if (format === 'PNG') pngs = [...new Set(made.map(({ batch }) => batch))];
+  await save(made, parts, limit, format === 'PNG' ? 'wad3-textures-png' : 'wad3-textures');
 }
 
 // The zip's records of `shown` in `format`: the program's PCX files as the worker handed them, or
@@ -49,10 +77,11 @@ export async function saveAs(shown, format, parts, limit, progress) {
 async function files(shown, format, progress) {
   const record = ({ entry, item }) => ({
     path: `${entry.folder}/${item.fileName}`, size: item.length - item.header, crc: item.crc, when: entry.when,
-    bytes: item.bytes, at: item.at, length: item.length });
+    batch: item.batch, at: item.at, length: item.length });
   if (format !== 'PNG') return shown.map(record);
   const pictures = shown.filter(({ item }) => hasPng(item)).map(({ entry, item }) => ({
-    path: `${entry.folder}/${savedName(item, format)}`, pcx: pcxFile(item), look: item.look, when: entry.when }));
+    path: `${entry.folder}/${savedName(item, format)}`, batch: item.batch, at: item.at + item.header, length: item.length - item.header,
+    look: item.look, when: entry.when }));
   const made = await makePngs(pictures, progress);
   let k = 0;
   return shown.map((one) => (hasPng(one.item) ? made[k++] : record(one)));
@@ -61,14 +90,15 @@ async function files(shown, format, progress) {
 // Saves `files`, as zip's files, into `parts` (the element that lists the zips when there are
 // several), with `limit` bytes a zip at most; the zips are named `name`.zip, or name-1-of-3.zip
 // and so on.
-function save(files, parts, limit = kPartLimit, name) {
+async function save(files, parts, limit = kPartLimit, name) {
   parts.replaceChildren();
   parts.hidden = true;
   const runs = split(files, limit);
   if (runs.length === 1) {
     const link = document.createElement('a');
     link.download = `${name}.zip`;
-    arm(link, runs[0]);
+    letGo();
+    link.href = hold(URL.createObjectURL(await zipOf(runs[0])));
     link.click();
     return;
   }
