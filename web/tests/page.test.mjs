@@ -825,3 +825,30 @@ test(`${browserName}: a model's skins replaced by images of their names, drawn a
   assert.equal(await page.$eval('[data-action="save-model"]', (b) => b.disabled), true);
   assert.deepEqual(errors, []);
 });
+
+test(`${browserName}: with room for no file in memory, every file goes through the browser's database and back, exact`, async (t) => {
+  const opened = await open(t);
+  if (!opened) return;
+  const { page, scratch, write, errors } = opened;
+  await page.evaluate(() => { document.body.dataset.resident = '1'; });
+  const paths = gameFolder(write, scratch).paths.filter((path) => /\.(wad|bsp)$/i.test(path));  // drawn by their names' rule
+  await choose(page, 'input[type="file"]:not([webkitdirectory])', ...paths.map((path) => join(scratch, path)));
+  await whenDone(page);
+  await drawn(page);
+  const taken = new Set();
+  const runs = paths.map((path) => ({ folder: folderName(basename(path), taken), name: basename(path),
+                                      ...native(basename(path), readFileSync(join(scratch, path))) }));
+  assertZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures.zip'), runs);
+  // Pictures scrolled away and back, and searched for, are read back and drawn again.
+  await page.type('input[type="search"]', 'a');
+  await drawn(page);
+  await setField(page, 'input[type="search"]', '');
+  await drawn(page);
+  const [first] = await pictures(page);
+  assertDrawn(first, drawnColours(runs[0].files.get(first.name), lookOf(runs[0].name, first.name)));
+  if (hasPillow()) {
+    await page.click('input[name="format"][value="PNG"]');
+    assertPngZip(await download(page, opened, '[data-action="save-zip"]', 'wad3-textures-png.zip'), runs);
+  }
+  assert.deepEqual(errors, []);
+});
