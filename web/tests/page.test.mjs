@@ -684,6 +684,8 @@ test(`${browserName}: a game's maps say the textures no package holds, and one i
   await page.click('.package[data-missing="1"] .missing');
   assert.deepEqual(await page.$$eval('.package[data-missing="1"] .lacking:not([hidden]) li', (items) => items.map((i) => i.textContent)),
                    ['gone']);
+  await drawn(page);
+  await (await page.$('.package[data-missing="1"]')).screenshot({ path: join(build, 'map.png') });  // the README's picture
   // The word `missing` finds the map that lacks textures, and folds the others away.
   await page.type('input[type="search"]', 'missing');
   assert.deepEqual((await packageStates(page)).filter((s) => !s.hidden).map((s) => s.path), [at('maps/c1.bsp')]);
