@@ -29,15 +29,18 @@
 
 namespace {
 
-constexpr uint64_t kModelHeadSize = 244;
-constexpr uint64_t kTexturesField = 180; /* numtextures, then textureindex */
-constexpr uint64_t kRecordSize = 80;
 constexpr uint32_t kPaletteEntries = 256;
 constexpr uint64_t kPaletteBytes = kPaletteEntries * 3;
 constexpr uint32_t kMaskedFlag = 0x40;
 constexpr std::string_view kBitmap = ".bmp"; /* what the skins were made from */
 
-MDLTEXTURE ReadTexture(FILE* fp) {
+int Malformed(const RUN& run) {
+  return Fail(run, "MDL file is malformed.\n");
+}
+
+}  // namespace
+
+MDLTEXTURE ReadModelTexture(FILE* fp) {
   MDLTEXTURE texture;
   ReadBytes(fp, texture.name, kModelNameSize);
   texture.flags = get4(fp);
@@ -47,25 +50,19 @@ MDLTEXTURE ReadTexture(FILE* fp) {
   return texture;
 }
 
-int Malformed(const RUN& run) {
-  return Fail(run, "MDL file is malformed.\n");
-}
-
-}  // namespace
-
 int EnumerateModel(const RUN& run) {
   FILE* const fp = run.fp;
   if (run.size < kModelHeadSize) return Malformed(run);
-  if (!SeekTo(fp, kTexturesField, run.size)) return CannotRead(run);
+  if (!SeekTo(fp, kModelTexturesField, run.size)) return CannotRead(run);
   const uint32_t numtextures = get4(fp), textureindex = get4(fp);
-  if (ReadFailed(fp, kTexturesField + 8)) return CannotRead(run);
-  if (textureindex + uint64_t{numtextures} * kRecordSize > run.size) return Malformed(run);
+  if (ReadFailed(fp, kModelTexturesField + 8)) return CannotRead(run);
+  if (textureindex + uint64_t{numtextures} * kModelRecordSize > run.size) return Malformed(run);
 
   for (uint64_t k = 0; k < numtextures; ++k) {
-    const uint64_t record = textureindex + k * kRecordSize;
+    const uint64_t record = textureindex + k * kModelRecordSize;
     if (!SeekTo(fp, record, run.size)) return CannotRead(run);
-    const MDLTEXTURE texture = ReadTexture(fp);
-    if (ReadFailed(fp, record + kRecordSize)) return CannotRead(run);
+    const MDLTEXTURE texture = ReadModelTexture(fp);
+    if (ReadFailed(fp, record + kModelRecordSize)) return CannotRead(run);
     const uint64_t pixels = uint64_t{texture.width} * texture.height;
     if (texture.index + pixels + kPaletteBytes > run.size) return Malformed(run);
     const PICTURE picture = {

@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "picture.h"
 
 constexpr uint32_t kModelMagic = 0x54534449; /* "IDST" little-endian */
 constexpr uint32_t kModelVersion = 10;       /* the studio models of Half-Life */
 constexpr unsigned kModelNameSize = 64;
+constexpr uint64_t kModelHeadSize = 244;
+constexpr uint64_t kModelTexturesField = 180; /* numtextures, then textureindex */
+constexpr uint64_t kModelRecordSize = 80;     /* one record of the texture table */
 
 // One record of a model's texture table.
 struct MDLTEXTURE {
@@ -17,6 +21,10 @@ struct MDLTEXTURE {
   uint32_t height;
   uint32_t index;  // position of the pixels; the palette follows them
 };
+
+// The texture-table record at fp's position, its fields as they are (the caller checks them
+// and the read).
+MDLTEXTURE ReadModelTexture(FILE* fp);
 
 // Writes every skin of the model, in the order of its texture table. Returns 0 after the whole
 // table was walked, 1 after printing why the run ends.

@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr uint64_t kModelHeadSize = 244;
-constexpr uint64_t kTexturesField = 180; /* numtextures, then textureindex */
-constexpr uint64_t kRecordSize = 80;
 constexpr uint64_t kPaletteBytes = 256 * 3;
 constexpr char kMalformed[] = "MDL file is malformed.";
 constexpr uint32_t kHighestVersion = 255; /* above it, a second word is no version */
@@ -36,19 +33,14 @@ std::string ReadModel(FILE* fp, MODELFILE* model) {
     return "a model of version " + std::to_string(version) + ", not 10 as Half-Life's";
   }
   if (model->size < kModelHeadSize) return kMalformed;
-  if (!SeekTo(fp, kTexturesField, model->size)) return "cannot be read";
+  if (!SeekTo(fp, kModelTexturesField, model->size)) return "cannot be read";
   const uint32_t count = get4(fp), table = get4(fp);
-  if (ReadFailed(fp, kTexturesField + 8)) return "cannot be read";
-  if (table + uint64_t{count} * kRecordSize > model->size) return kMalformed;
+  if (ReadFailed(fp, kModelTexturesField + 8)) return "cannot be read";
+  if (table + uint64_t{count} * kModelRecordSize > model->size) return kMalformed;
   for (uint64_t k = 0; k < count; ++k) {
-    if (!SeekTo(fp, table + k * kRecordSize, model->size)) return "cannot be read";
-    MDLTEXTURE skin;
-    ReadBytes(fp, skin.name, kModelNameSize);
-    skin.flags = get4(fp);
-    skin.width = get4(fp);
-    skin.height = get4(fp);
-    skin.index = get4(fp);
-    if (ReadFailed(fp, table + (k + 1) * kRecordSize)) return "cannot be read";
+    if (!SeekTo(fp, table + k * kModelRecordSize, model->size)) return "cannot be read";
+    const MDLTEXTURE skin = ReadModelTexture(fp);
+    if (ReadFailed(fp, table + (k + 1) * kModelRecordSize)) return "cannot be read";
     if (skin.index + uint64_t{skin.width} * skin.height + kPaletteBytes > model->size) {
       return kMalformed;
     }
