@@ -78,6 +78,13 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
+struct PartAbandoner {
+  void operator()(PARTFILE* part) const { AbandonPart(part); }
+};
+// Held while a file is written, and let go once its writer has finished or abandoned it: running
+// out of memory on the way (an exception) leaves no part file behind.
+using Writing = std::unique_ptr<PARTFILE, PartAbandoner>;
+
 // A texture to be written: an image's, or one copied from a package or a map.
 struct ENTRY {
   std::string path;  // the file it comes from
@@ -513,16 +520,10 @@ int Write(MAKE* make) {
     printf("Could not create : %s\n", package.file.part.c_str());
     return 1;
   }
-#if defined(__cpp_exceptions)
-  try {
-#endif
-    return WriteEntries(make, &package);
-#if defined(__cpp_exceptions)
-  } catch (const std::bad_alloc&) {
-    AbandonPackage(&package);
-    throw;
-  }
-#endif
+  Writing writing(&package.file);
+  const int status = WriteEntries(make, &package);
+  writing.release();
+  return status;
 }
 
 // Says how many files in folders were skipped and, where anything is wrong, that nothing is
@@ -688,16 +689,10 @@ int CheckForMap(MAKE* make, const std::vector<const char*>& inputs) {
     printf("Could not create : %s\n", out.file.part.c_str());
     return 1;
   }
-#if defined(__cpp_exceptions)
-  try {
-#endif
-    return WriteSlots(make, inputs[0], map, &out, given, &mapFile);
-#if defined(__cpp_exceptions)
-  } catch (const std::bad_alloc&) {
-    AbandonMap(&out);
-    throw;
-  }
-#endif
+  Writing writing(&out.file);
+  const int status = WriteSlots(make, inputs[0], map, &out, given, &mapFile);
+  writing.release();
+  return status;
 }
 
 // Opens and decodes the image of a frame or skin again. Returns an empty text, or what is wrong.
@@ -792,16 +787,10 @@ int CheckForSprite(MAKE* make, const std::vector<const char*>& inputs) {
     printf("Could not create : %s\n", sprite.file.part.c_str());
     return 1;
   }
-#if defined(__cpp_exceptions)
-  try {
-#endif
-    return WriteFrames(make, &sprite, palette);
-#if defined(__cpp_exceptions)
-  } catch (const std::bad_alloc&) {
-    AbandonSprite(&sprite);
-    throw;
-  }
-#endif
+  Writing writing(&sprite.file);
+  const int status = WriteFrames(make, &sprite, palette);
+  writing.release();
+  return status;
 }
 
 // Reads the model whose skins are replaced, as the extraction checks it and whole; `file` is
@@ -945,16 +934,10 @@ int CheckForModel(MAKE* make, const std::vector<const char*>& inputs) {
     printf("Could not create : %s\n", out.file.part.c_str());
     return 1;
   }
-#if defined(__cpp_exceptions)
-  try {
-#endif
-    return WriteSkins(make, inputs[0], model, skins, &out, &modelFile);
-#if defined(__cpp_exceptions)
-  } catch (const std::bad_alloc&) {
-    AbandonModel(&out);
-    throw;
-  }
-#endif
+  Writing writing(&out.file);
+  const int status = WriteSkins(make, inputs[0], model, skins, &out, &modelFile);
+  writing.release();
+  return status;
 }
 
 // The number of `name` among `names`, or -1.
