@@ -5,7 +5,7 @@
 // takes no more memory than a few hundred megabytes of their files, however many are given. The
 // database is the page's alone, one for each time it is opened, and goes when it is closed; a
 // browser that offers none keeps every batch in memory.
-const kResident = 192 << 20;
+const kResident = 320 << 20;
 // Tests give the page less room (body data-resident, in bytes), so that small files go through
 // the database too.
 const room = () => Number(globalThis.document?.body.dataset.resident) || kResident;
