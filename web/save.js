@@ -8,7 +8,7 @@
 // and Safari lack and no test can drive.
 import { makePngs } from './converter.js';
 import { hasPng, pcxFile, savedName } from './pictures.js';
-import { drop, load } from './store.js';
+import { blobOf, bytesNow, drop } from './store.js';
 import { split, zip } from './zip.js';
 
 const kPartLimit = 256 << 20;
@@ -33,11 +33,11 @@ function hold(url) {
   return url;
 }
 
-// The zip of `run`, its files read back from the store where they are only there, one batch
-// after another.
+// The zip of `run`: the files in memory copied into it, those only in the database taken as the
+// Blobs of the files they lie in, which the browser reads from disk as it saves the zip.
 async function zipOf(run) {
   const bytes = new Map();
-  for (const { batch } of run) if (!bytes.has(batch)) bytes.set(batch, await load(batch));
+  for (const { batch } of run) if (!bytes.has(batch)) bytes.set(batch, batch.written ? await blobOf(batch) : bytesNow(batch));
   return zip(run.map((file) => ({ ...file, bytes: bytes.get(file.batch) })));
 }
 

@@ -42,7 +42,7 @@ export async function load(batch) {
   if (batch.bytes) return bytesNow(batch);
   batch.loading ??= (async () => {
     const db = await open();
-    const bytes = new Uint8Array(await request(db.transaction(kStore).objectStore(kStore).get(batch.id)));
+    const bytes = new Uint8Array(await (await blobOf(batch)).arrayBuffer());
     [batch.bytes, batch.loading] = [bytes, null];
     inMemory.add(batch);
     resident += batch.length;
@@ -52,11 +52,21 @@ export async function load(batch) {
   return batch.loading;
 }
 
+// The batch as the database holds it, a Blob of the file it is written in: a zip made of such
+// Blobs is read from disk as it is saved, never held in memory.
+export async function blobOf(batch) {
+  if (!batch.blob) {
+    const db = await open();
+    batch.blob = await request(db.transaction(kStore).objectStore(kStore).get(batch.id));
+  }
+  return batch.blob;
+}
+
 // Batches no longer needed (the PNG files of a zip saved): out of memory and out of the database.
 export function drop(batches) {
   for (const batch of batches) {
     if (inMemory.delete(batch)) resident -= batch.length;
-    batch.bytes = null;
+    [batch.bytes, batch.blob] = [null, null];
     if (batch.stored) batch.stored.then((db) => db && db.transaction(kStore, 'readwrite').objectStore(kStore).delete(batch.id)).catch(() => null);
   }
 }
@@ -74,7 +84,7 @@ function spill() {
     batch.stored = writing = writing.then(open).then(async (db) => {
       if (!db) return null;
       const put = db.transaction(kStore, 'readwrite');
-      put.objectStore(kStore).put(bytes.buffer.byteLength === bytes.length ? bytes.buffer : bytes.slice().buffer, batch.id);
+      put.objectStore(kStore).put(new Blob([bytes]), batch.id);
       await done(put);
       batch.written = true;
       if (resident > room() && inMemory.has(batch)) forget(batch);

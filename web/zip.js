@@ -94,8 +94,11 @@ function concat(arrays) {
 const central = (path) => kCentral + new TextEncoder().encode(path).length + 28;
 
 // One zip of `files`, each { path, size, crc, when, bytes, at, length }: its local header and
-// bytes lie at [at, at + length) in the Uint8Array bytes. A Blob.
+// bytes lie at [at, at + length) in bytes, a Uint8Array or a Blob. A Blob.
 export const zip = (files) => new Blob(zipParts(files), { type: 'application/zip' });
+
+// A run of records' bytes: a view of an array, or a slice of a Blob (that costs no copy).
+const part = ({ bytes, at, end }) => (bytes instanceof Blob ? bytes.slice(at, end) : bytes.subarray(at, end));
 
 // Its parts: each run of records that lie one after another in one array as one part (a Blob of
 // a part a file would take seconds to make of thousands), then the directory and the end records.
@@ -114,12 +117,12 @@ export function zipParts(files) {
     if (run && run.bytes === file.bytes && run.end === file.at) {
       run.end += file.length;
     } else {
-      if (run) parts.push(run.bytes.subarray(run.at, run.end));
+      if (run) parts.push(part(run));
       run = { bytes: file.bytes, at: file.at, end: file.at + file.length };
     }
     at += file.length;
   }
-  if (run) parts.push(run.bytes.subarray(run.at, run.end));
+  if (run) parts.push(part(run));
   const entries = files.length, listed = concat(directory), directorySize = listed.length;
   parts.push(listed);
   if (entries >= kMax16 || directorySize >= kMax32 || at >= kMax32) {
