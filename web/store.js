@@ -1,7 +1,8 @@
 // Where the page keeps the files the program made: each batch the worker hands over (thousands of
 // PCX files, or the PNG files of a zip) is a batch here, in memory while it is among the last
-// kResident bytes used, and otherwise only in the browser's own database on this computer, read
-// back when a picture of it comes near the screen or a zip is written. So a gigabyte of packages
+// kResident bytes used, and otherwise only in the browser's own database on this computer, as a
+// Blob of the file it is written in: read back when a picture of it comes near the screen, and
+// put into a zip as that Blob, which the browser reads from disk as it saves. So a gigabyte of packages
 // takes no more memory than a few hundred megabytes of their files, however many are given. The
 // database is the page's alone, one for each time it is opened, and goes when it is closed; a
 // browser that offers none keeps every batch in memory.
