@@ -4,9 +4,9 @@
 // options as the program given them. After every change the file is made again; each picture it
 // holds is drawn as the game will draw it, each file given shows the program's words about it,
 // and the file can be saved only while no file has a problem.
-// A form is a plain record: its spec (what the section takes and how it names what it makes),
+// A form is a plain record: its way (what the section takes and how it names what it makes),
 // its elements, the file it starts from (`lead`: a map or a model) and the files `given`.
-// document.body.dataset[spec.key]: 'empty' (nothing to make yet), 'working', 'ready' (it can be
+// document.body.dataset[way.key]: 'empty' (nothing to make yet), 'working', 'ready' (it can be
 // saved) or 'problems' (it cannot).
 import { askMaker } from './converter.js';
 import { byteOrder } from './folders.js';
@@ -18,7 +18,7 @@ const kNotes = [/, the game loads at most 512x512$/, /^its alpha is not drawn/, 
                 /^the map names no texture .*, left out$/];
 const kFramesPerSecond = 10;  // a sprite's frames as the game plays them by default
 
-// The form of `section` as `spec` describes it:
+// The form of `section` as `way` describes it:
 //   key        its state's name in document.body.dataset
 //   lead       the input of the one file the form starts from, if it takes one
 //   inputs     [selector, folder?] of the inputs of the files given (a folder's in byte order)
@@ -29,35 +29,35 @@ const kFramesPerSecond = 10;  // a sprite's frames as the game plays them by def
 //   look(name)   how the game draws a picture that the file itself does not say
 //   ordered, play  files reordered by the user; the pictures played as a sprite
 //   told(form)   what the form says beside the program's words (a map's textures), async
-export function placeForm(section, spec) {
+export function placeForm(section, way) {
   const part = (selector) => section.querySelector(selector);
   const form = {
-    spec, section, lead: null, given: [], running: false, again: false, made: null, urls: [], timer: 0, saveWhenReady: false,
-    elements: { save: part(spec.save), status: part('.make-status'), files: part('.make-files'),
+    way, section, lead: null, given: [], running: false, again: false, made: null, urls: [], timer: 0, saveWhenReady: false,
+    elements: { save: part(way.save), status: part('.make-status'), files: part('.make-files'),
                 textures: part('.make-textures'), told: part('.make-told'), dither: part('[data-field="dither"]') },
   };
-  document.body.dataset[spec.key] = 'empty';
-  if (spec.lead) {
-    part(spec.lead).addEventListener('change', (event) => {
+  document.body.dataset[way.key] = 'empty';
+  if (way.lead) {
+    part(way.lead).addEventListener('change', (event) => {
       const [file] = event.target.files;
       form.unfound = null;
       if (file) giveLead(form, { file, path: file.name });
       event.target.value = '';
     });
   }
-  for (const [selector, folder] of spec.inputs) {
+  for (const [selector, folder] of way.inputs) {
     part(selector).addEventListener('change', (event) => {
       const files = Array.from(event.target.files, (file) => ({ file, path: (folder && file.webkitRelativePath) || file.name }));
-      giveFiles(form, folder ? ofFolder(files, spec.keep) : files);
+      giveFiles(form, folder ? ofFolder(files, way.keep) : files);
       event.target.value = '';
     });
   }
-  for (const field of spec.fields ?? []) {
+  for (const field of way.fields ?? []) {
     part(field).addEventListener(part(field).tagName === 'SELECT' || part(field).type === 'checkbox' ? 'change' : 'input',
                                  () => remake(form));
   }
   form.elements.save.addEventListener('click', () => save(form));
-  show(form, { status: spec.empty, files: [], textures: [] });
+  show(form, { status: way.empty, files: [], textures: [] });
   return form;
 }
 
@@ -85,15 +85,15 @@ export function giveLead(form, lead, given = null) {
 
 export function remake(form) {
   form.made = null;
-  const why = form.spec.needs(form);
+  const why = form.way.needs(form);
   if (why) {
     show(form, { status: why, files: sayings('', filesOf(form)), textures: [] });
-    document.body.dataset[form.spec.key] = 'empty';
+    document.body.dataset[form.way.key] = 'empty';
     form.saveWhenReady = false;
     told(form).catch(() => null);
     return;
   }
-  document.body.dataset[form.spec.key] = 'working';
+  document.body.dataset[form.way.key] = 'working';
   form.elements.save.disabled = true;
   if (form.running) {
     form.again = true;
@@ -102,7 +102,7 @@ export function remake(form) {
   form.running = true;
   run(form).catch((error) => {
     show(form, { status: `It cannot be made here: ${error.message}`, files: sayings('', filesOf(form)), textures: [] });
-    document.body.dataset[form.spec.key] = 'problems';
+    document.body.dataset[form.way.key] = 'problems';
   }).finally(() => {
     form.running = false;
     if (form.again) {
@@ -115,13 +115,13 @@ export function remake(form) {
 const filesOf = (form) => (form.lead ? [form.lead, ...form.given] : form.given.slice());
 
 async function run(form) {
-  const { spec } = form, { name, why } = spec.name(form), files = filesOf(form);
-  const options = [...spec.options(form), ...(form.elements.dither?.checked ? ['--dither'] : [])];
+  const { way } = form, { name, why } = way.name(form), files = filesOf(form);
+  const options = [...way.options(form), ...(form.elements.dither?.checked ? ['--dither'] : [])];
   const [first] = await Promise.all([why ? null : ask(name, options, files), told(form)]);
   if (form.again) return;
   if (why || first.status === null) {
     show(form, { status: why ?? `It cannot be made here: ${first.error}`, files: sayings('', files), textures: [] });
-    document.body.dataset[spec.key] = 'problems';
+    document.body.dataset[way.key] = 'problems';
     return;
   }
   const said = sayings(first.lines, files);
@@ -129,7 +129,7 @@ async function run(form) {
     form.made = { name, bytes: first.bytes };
     show(form, { status: last(first.lines), files: said, textures: first.textures, name });
     form.elements.save.disabled = false;
-    document.body.dataset[spec.key] = 'ready';
+    document.body.dataset[way.key] = 'ready';
     if (form.saveWhenReady) {
       form.saveWhenReady = false;
       save(form);
@@ -143,12 +143,12 @@ async function run(form) {
   const preview = leadGood && good.length > (form.lead ? 1 : 0) && good.length < files.length ? await ask(name, options, good) : null;
   if (form.again) return;
   show(form, { status: last(first.lines), files: said, textures: preview?.textures ?? [], name });
-  document.body.dataset[spec.key] = 'problems';
+  document.body.dataset[way.key] = 'problems';
 }
 
 async function told(form) {
-  if (!form.spec.told || !form.elements.told) return;
-  form.elements.told.replaceChildren(...await form.spec.told(form));
+  if (!form.way.told || !form.elements.told) return;
+  form.elements.told.replaceChildren(...await form.way.told(form));
 }
 
 async function ask(name, options, files) {
@@ -206,14 +206,14 @@ function move(form, from, to) {
 // The files, each with what is said of it and a button that removes it (and, where their order
 // matters, buttons and a drag that move it), and the pictures of the file made.
 function show(form, { status, files, textures, name = '' }) {
-  const { elements, spec } = form, offset = form.lead ? 1 : 0;
+  const { elements, way } = form, offset = form.lead ? 1 : 0;
   elements.status.textContent = status;
   elements.files.replaceChildren(...files.map(({ path, notes, problems }, k) => {
     const item = element('li');
     item.dataset.state = problems ? 'problems' : 'ok';
     item.append(element('span', 'path', path));
     const at = k - offset;
-    if (spec.ordered && at >= 0) {
+    if (way.ordered && at >= 0) {
       item.draggable = true;
       item.addEventListener('dragstart', (event) => {
         event.dataTransfer.setData('text/x-wad3-frame', String(at));
@@ -243,14 +243,14 @@ function show(form, { status, files, textures, name = '' }) {
   form.urls = [];
   const figures = textures.map(({ name: file, pcx, look }) => {
     const image = decodePcx(pcx), picture = file.replace(/\.pcx$/i, '');
-    const url = URL.createObjectURL(new Blob([drawnPng(image, look ?? spec.look(picture, name))], { type: 'image/png' }));
+    const url = URL.createObjectURL(new Blob([drawnPng(image, look ?? way.look(picture, name))], { type: 'image/png' }));
     form.urls.push(url);
     const figure = element('figure'), img = element('img');
     [img.src, img.alt, img.width, img.height] = [url, picture, image.width, image.height];
     figure.append(img, element('figcaption', '', `${picture} ${image.width}x${image.height}`));
     return figure;
   });
-  if (spec.play && figures.length > 1) figures.unshift(played(form, textures));
+  if (way.play && figures.length > 1) figures.unshift(played(form, textures));
   elements.textures.replaceChildren(...figures);
 }
 
@@ -270,7 +270,7 @@ function played(form, textures) {
 
 // The file made, saved under its name through a Blob.
 export function save(form) {
-  if (!form.made || document.body.dataset[form.spec.key] !== 'ready') return;
+  if (!form.made || document.body.dataset[form.way.key] !== 'ready') return;
   const link = document.createElement('a');
   link.download = form.made.name;
   link.href = URL.createObjectURL(new Blob([form.made.bytes], { type: 'application/octet-stream' }));

@@ -63,10 +63,10 @@ export function placeMakers(page) {
 
 // Files dropped on a form: the one it starts from (a map, a model) where it takes one, and the rest.
 export function dropped(form, files) {
-  const { spec } = form;
-  const leading = spec.lead ? files.find(({ path }) => (spec.key === 'mapMake' ? /\.bsp$/i : /\.mdl$/i).test(path)) : null;
-  const rest = files.filter((one) => one !== leading && spec.keep(one.path));
-  if (leading && (form.lead === null || spec.key === 'modelMake' || rest.length === 0)) giveLead(form, leading, form.given);
+  const { way } = form;
+  const leading = way.lead ? files.find(({ path }) => (way.key === 'mapMake' ? /\.bsp$/i : /\.mdl$/i).test(path)) : null;
+  const rest = files.filter((one) => one !== leading && way.keep(one.path));
+  if (leading && (form.lead === null || way.key === 'modelMake' || rest.length === 0)) giveLead(form, leading, form.given);
   else if (leading) rest.unshift(leading);
   if (rest.length > 0) giveFiles(form, rest);
 }

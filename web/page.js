@@ -189,7 +189,7 @@ for (const form of Object.values(forms)) {
     if (event.dataTransfer.types.includes('text/x-wad3-frame')) return;  // a frame moved in its list
     const entries = dropEntries(event.dataTransfer);
     try {
-      dropped(form, (await fromDrop(entries, (path) => form.spec.keep(path) || /\.(bsp|mdl)$/i.test(path), byteOrder)).given);
+      dropped(form, (await fromDrop(entries, (path) => form.way.keep(path) || /\.(bsp|mdl)$/i.test(path), byteOrder)).given);
     } catch (error) {
       form.elements.status.textContent = `The folder dropped cannot be read: ${error.message}`;
     }
