@@ -288,6 +288,7 @@ std::string DecodeBmp(IMAGE* image, const BMPLAYOUT& layout) {
   if (rowBytes * image->height > file.size() - layout.rows) return "truncated";
   const auto stride = static_cast<size_t>(rowBytes);  // the rows lie in the file: a size_t holds them
   image->pixels.resize(size_t{image->width} * image->height);
+  if (image->pixels.empty()) return {};  // a side of 0: no row to read, and the caller says so
   const unsigned perByte = 8 / layout.bits, mask = (1u << layout.bits) - 1;
   for (uint32_t y = 0; y < image->height; ++y) {
     const uint8_t* row = &file[layout.rows + size_t{layout.topDown ? y : image->height - 1 - y} * stride];

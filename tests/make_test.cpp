@@ -1008,6 +1008,7 @@ TEST_F(MakeRun, RefusesSpritesAndModelsWithProblems) {
   const Case cases[] = {
       {"out.spr", {"../p.wad"}, "../p.wad : not an image (.png, .bmp, .tga, .jpg, .jpeg, .pcx)"},
       {"out.spr", {"../bad.png"}, "../bad.png : not a PNG file"},
+      {"out.spr", {"../empty.bmp"}, "../empty.bmp : it has no pixels"},
       {"out.mdl", {"../m.mdl", "../other.png"}, "../other.png : the model has no skin other"},
       {"out.mdl", {"../m.mdl", "../big/SKIN.png"}, "../big/SKIN.png : 32x16, the skin skin.bmp is 16x16"},
       {"out.mdl", {"../heart.mdl", "../skin.png"}, "../heart.mdl : its skins lie in heartt.mdl: give that one"},
@@ -1018,7 +1019,7 @@ TEST_F(MakeRun, RefusesSpritesAndModelsWithProblems) {
   };
   const std::vector<std::pair<std::string, Bytes>> files = {
       {"out.spr", {'o', 'l', 'd'}}, {"out.mdl", {'o', 'l', 'd'}}, {"p.wad", wadpack::Package({skin})},
-      {"bad.png", Bytes(30, 'x')}, {"m.mdl", model}, {"other.png", png}, {"skin.png", png},
+      {"bad.png", Bytes(30, 'x')}, {"empty.bmp", imagepack::Bmp(0, 5, 8, {1, 2, 3}, {})}, {"m.mdl", model}, {"other.png", png}, {"skin.png", png},
       {"big/SKIN.png", imagepack::Encode(Rgb(32, 16, Colours(32, 16, 9)))},
       {"heart.mdl", wadpack::Model({})}, {"nine.mdl", nine}, {"cut.mdl", cut}};
   for (const Case& c : cases) {
